@@ -1,0 +1,54 @@
+// The decoded animation: logical screen size, global colour table and the
+// list of frames, each decoded at load time into an IndexedBitmap.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/indexed_bitmap.h"
+#include "payload/memory_buffer.h"
+#include "platform/win32.h"
+
+struct ColourTable {
+    int32_t count;         // 2..256, or 0 when the stream has none
+    uint32_t entries[256]; // red | green << 8 | blue << 16
+
+    // Reads 2^(sizeBits + 1) RGB triples. Stops at the end of the buffer;
+    // entries the buffer does not supply are left as they were.
+    void Read(int32_t sizeBits, MemoryBuffer& buffer);
+};
+
+struct GifFrame {
+    int32_t left;
+    int32_t top;
+    int32_t width;
+    int32_t height;
+    int32_t interlaced;    // 0 or 0x40
+    IndexedBitmap bitmap;  // no pixels when the stream ended after the descriptor
+    uint32_t delay;        // hundredths of a second; 0 without a graphic control extension
+
+    // Reads one image positioned just behind its 0x2C separator: descriptor,
+    // a local colour table if any, and the image data, decoded into bitmap.
+    void Read(MemoryBuffer& buffer, const ColourTable& global);
+
+    // The frame's bitmap and its rectangle (right and bottom exclusive), or
+    // null, with `rect` untouched, when the bitmap has no pixels.
+    IndexedBitmap* Bounds(RECT& rect);
+};
+
+struct GifAnimation {
+    int32_t width;         // logical screen
+    int32_t height;
+    ColourTable colourTable;
+    GifFrame** frames;     // stream order; null before parsing and after release
+    int32_t frameCount;
+    int32_t frameCapacity; // 100, 200, 300, ...
+
+    // Parses the stream from buffer.pos on, decoding every image. Reports
+    // nothing: a problem ends parsing and keeps what was built.
+    void Parse(MemoryBuffer& buffer);
+
+    // Frees every frame, its pixels and the frame array.
+    void Release();
+};
+
+extern GifAnimation animation;

@@ -1,0 +1,22 @@
+// Row placement: puts each decoded line into the target bitmap at the memory
+// line of the current image row, in plain or four-pass interlaced order, and
+// detaches the decoder's source once the last row is placed.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/indexed_bitmap.h"
+
+extern IndexedBitmap* target;  // bitmap receiving lines, or null
+extern int32_t row;            // image row of the next line, 0 = top
+extern int32_t interlaced;     // nonzero: rows come in interlaced order
+
+// Copies up to the target's width of `length` bytes into the current row's
+// memory line and advances the row. Always returns 0.
+int32_t PlaceLine(const uint8_t* line, int32_t length);
+
+// The image row after `row` in an image of `height` rows; reads `interlaced`.
+int32_t NextRow(int32_t row, int32_t height);
+
+// Copies `count` bytes front to back.
+void CopyBytes(void* destination, const void* from, int32_t count);

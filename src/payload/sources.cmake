@@ -1,0 +1,2 @@
+# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
+list(APPEND CORE_SOURCES payload/memory_buffer.cpp)

@@ -1,0 +1,1 @@
+list(APPEND CORE_SOURCES platform/fixed_block.cpp)
