@@ -1,1 +1,1 @@
-# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
+list(APPEND WINDOWS_SOURCES app/lifetime.cpp)

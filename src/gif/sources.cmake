@@ -1,1 +1,1 @@
-# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
+list(APPEND CORE_SOURCES gif/lzw_decoder.cpp gif/row_placement.cpp gif/gif_animation.cpp)

@@ -1,1 +1,2 @@
-# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
+list(APPEND CORE_SOURCES imaging/indexed_bitmap.cpp imaging/blit.cpp)
+list(APPEND WINDOWS_SOURCES imaging/display_palette.cpp)

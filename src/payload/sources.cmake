@@ -1,2 +1,2 @@
-# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
 list(APPEND CORE_SOURCES payload/memory_buffer.cpp)
+list(APPEND WINDOWS_SOURCES payload/payload_scanner.cpp payload/sound_extraction.cpp)

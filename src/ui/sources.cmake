@@ -1,1 +1,1 @@
-# Sources of this module: portable ones go to CORE_SOURCES, Win32-only ones to WINDOWS_SOURCES.
+list(APPEND WINDOWS_SOURCES ui/frame_scheduler.cpp ui/sound_player.cpp ui/main_window.cpp ui/about_dialog.cpp)
