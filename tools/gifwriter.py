@@ -1,0 +1,161 @@
+"""Writes GIF89a files: a small encoder for the sample animation and tests.
+
+Frames are lists of rows of colour indices. Each frame may carry a delay in
+hundredths of a second (written as a graphic control extension), may be
+stored interlaced and may carry a local colour table.
+"""
+
+import struct
+from dataclasses import dataclass, field
+from typing import List, Optional, Sequence, Tuple
+
+Colour = Tuple[int, int, int]
+
+
+@dataclass
+class Frame:
+    rows: List[List[int]]
+    left: int = 0
+    top: int = 0
+    delay: Optional[int] = None      # hundredths of a second; None: no control extension
+    interlaced: bool = False
+    local_colours: Optional[Sequence[Colour]] = None
+
+    @property
+    def width(self) -> int:
+        return len(self.rows[0]) if self.rows else 0
+
+    @property
+    def height(self) -> int:
+        return len(self.rows)
+
+
+@dataclass
+class Animation:
+    width: int
+    height: int
+    colours: Optional[Sequence[Colour]]  # global colour table; None: no table
+    frames: List[Frame] = field(default_factory=list)
+    loop: bool = True
+
+
+def table_size_bits(count: int) -> int:
+    """Size bits b such that 2^(b+1) entries hold `count` colours."""
+    bits = 0
+    while (2 << bits) < count:
+        bits += 1
+    return bits
+
+
+def colour_table_bytes(colours: Sequence[Colour]) -> bytes:
+    bits = table_size_bits(len(colours))
+    padded = list(colours) + [(0, 0, 0)] * ((2 << bits) - len(colours))
+    return b"".join(bytes(c) for c in padded)
+
+
+def interlaced_order(height: int) -> List[int]:
+    order = []
+    for start, step in ((0, 8), (4, 8), (2, 4), (1, 2)):
+        order.extend(range(start, height, step))
+    return order
+
+
+def lzw_encode(pixels: Sequence[int], min_code_size: int) -> bytes:
+    """LZW-compresses indices into GIF code stream bytes (no sub-blocks)."""
+    clear = 1 << min_code_size
+    end = clear + 1
+    out = bytearray()
+    bit_buffer = 0
+    bit_count = 0
+
+    def emit(code: int, size: int) -> None:
+        nonlocal bit_buffer, bit_count
+        bit_buffer |= code << bit_count
+        bit_count += size
+        while bit_count >= 8:
+            out.append(bit_buffer & 0xFF)
+            bit_buffer >>= 8
+            bit_count -= 8
+
+    def fresh_table():
+        return {(i,): i for i in range(clear)}
+
+    table = fresh_table()
+    next_code = end + 1
+    code_size = min_code_size + 1
+    emit(clear, code_size)
+    current: Tuple[int, ...] = ()
+    for p in pixels:
+        candidate = current + (p,)
+        if candidate in table:
+            current = candidate
+            continue
+        emit(table[current], code_size)
+        if next_code < 4096:
+            table[candidate] = next_code
+            next_code += 1
+            # The decoder widens its codes once slot 2^size - 1 is filled.
+            if next_code > (1 << code_size) and code_size < 12:
+                code_size += 1
+        else:
+            emit(clear, code_size)
+            table = fresh_table()
+            next_code = end + 1
+            code_size = min_code_size + 1
+        current = (p,)
+    if current:
+        emit(table[current], code_size)
+    emit(end, code_size)
+    if bit_count:
+        out.append(bit_buffer & 0xFF)
+    return bytes(out)
+
+
+def sub_blocks(data: bytes) -> bytes:
+    out = bytearray()
+    for i in range(0, len(data), 255):
+        chunk = data[i:i + 255]
+        out.append(len(chunk))
+        out += chunk
+    out.append(0)
+    return bytes(out)
+
+
+def encode_frame(frame: Frame, colour_count: int) -> bytes:
+    out = bytearray()
+    if frame.delay is not None:
+        out += b"\x21\xF9\x04\x00" + struct.pack("<H", frame.delay) + b"\x00\x00"
+    packed = 0x40 if frame.interlaced else 0
+    if frame.local_colours:
+        packed |= 0x80 | table_size_bits(len(frame.local_colours))
+    out += b"\x2C" + struct.pack("<HHHHB", frame.left, frame.top, frame.width, frame.height, packed)
+    if frame.local_colours:
+        out += colour_table_bytes(frame.local_colours)
+        colour_count = len(frame.local_colours)
+    order = interlaced_order(frame.height) if frame.interlaced else range(frame.height)
+    pixels = [p for y in order for p in frame.rows[y]]
+    min_code_size = max(2, table_size_bits(colour_count) + 1)
+    out.append(min_code_size)
+    out += sub_blocks(lzw_encode(pixels, min_code_size))
+    return bytes(out)
+
+
+def encode(animation: Animation) -> bytes:
+    out = bytearray(b"GIF89a")
+    packed = 0
+    if animation.colours:
+        packed = 0x80 | 0x70 | table_size_bits(len(animation.colours))
+    out += struct.pack("<HHBBB", animation.width, animation.height, packed, 0, 0)
+    if animation.colours:
+        out += colour_table_bytes(animation.colours)
+    if animation.loop:
+        out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00"
+    colour_count = len(animation.colours) if animation.colours else 256
+    for frame in animation.frames:
+        out += encode_frame(frame, colour_count)
+    out.append(0x3B)
+    return bytes(out)
+
+
+def solid(width: int, height: int, index: int) -> List[List[int]]:
+    return [[index] * width for _ in range(height)]
