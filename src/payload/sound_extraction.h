@@ -10,10 +10,11 @@ extern char waveTempPath[tempPathSize];  // "<TEMP>\pavolin.wav" once read
 
 // Finds the section of `marker` in `fileName` and writes its payload to
 // `tempFileName` (with its leading backslash) in the TEMP directory, or in the
-// Windows directory when TEMP is unset, empty or too long for the path.
-// `tempPath` is set once the payload has been read, even when the file cannot
-// be created; it stays empty when the section is absent or unreadable, or
-// when no directory fits. selfFile is closed before it returns.
+// Windows directory when TEMP is unset, empty or too long for the path to
+// hold it with the file name. `tempPath` is set once the payload has been
+// read, even when the file cannot be created; it stays empty when the section
+// is absent or unreadable, or when no directory fits. selfFile is closed
+// before it returns.
 void ExtractSoundPayload(const char* fileName, const char* marker,
                          char (&tempPath)[tempPathSize], const char* tempFileName);
 

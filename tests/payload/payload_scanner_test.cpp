@@ -1,0 +1,345 @@
+// The scanner over real files written under Wine.
+#include "payload/payload_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "payload/scratch_files.h"
+
+using scratch::Filler;
+using scratch::Header;
+using scratch::LengthField;
+using scratch::Section;
+using scratch::Tag;
+
+namespace {
+
+class PayloadScanner : public ::testing::Test {
+protected:
+    void TearDown() override { CloseSelfFile(); }
+
+    // Writes `bytes` to a new file of the test's directory; returns its path.
+    std::string FileOf(const std::string& bytes)
+    {
+        std::string path = directory_.File("case" + std::to_string(++files_) + ".bin");
+        EXPECT_TRUE(scratch::WriteWholeFile(path, bytes)) << path;
+        return path;
+    }
+
+    // The payload behind a search's positive result, read the way callers do.
+    static std::string ReadFound(int32_t length)
+    {
+        MemoryBuffer buffer(length);
+        if (!ReadPayload(buffer))
+            return "<ReadPayload failed>";
+        return std::string(reinterpret_cast<char*>(buffer.data), buffer.size);
+    }
+
+    static DWORD FilePosition() { return SetFilePointer(selfFile, 0, nullptr, FILE_CURRENT); }
+
+    scratch::Directory directory_;
+    int files_ = 0;
+};
+
+TEST_F(PayloadScanner, FindsSectionAndLeavesFileAtItsPayload)
+{
+    std::string path = FileOf(Filler(100) + Section(gifMarker, "GIF89a-body") + Filler(50, 3));
+    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
+    ASSERT_EQ(length, 11);
+    EXPECT_NE(selfFile, nullptr);
+    EXPECT_EQ(ReadFound(length), "GIF89a-body");
+}
+
+TEST_F(PayloadScanner, PayloadStarts21BytesAfterGifStarAnd22AfterSoundStars)
+{
+    const DWORD star = 37;
+    std::string path = FileOf(Filler(star) + Section(gifMarker, "gif") +
+                              Section(waveMarker, "wave") + Section(midiMarker, "midi"));
+    ASSERT_EQ(FindPayloadSection(path.c_str(), gifMarker), 3);
+    EXPECT_EQ(FilePosition(), star + 21);
+
+    const DWORD waveStar = star + 21 + 3;
+    ASSERT_EQ(FindPayloadSection(path.c_str(), waveMarker), 4);
+    EXPECT_EQ(FilePosition(), waveStar + 22);
+
+    const DWORD midiStar = waveStar + 22 + 4;
+    ASSERT_EQ(FindPayloadSection(path.c_str(), midiMarker), 4);
+    EXPECT_EQ(FilePosition(), midiStar + 22);
+    EXPECT_EQ(ReadFound(4), "midi");
+}
+
+// Header, length field or payload split by a 4096-byte block boundary: the
+// file must be re-positioned to the byte after ':' before the length is read.
+TEST_F(PayloadScanner, SectionsAcrossBlockBoundariesAreReadFromTheRightOffset)
+{
+    const std::string payload = "RIFF-" + Filler(40, 11) + "-end";
+    for (size_t star : {4070u, 4074u, 4075u, 4076u, 4078u, 4079u, 4080u, 4090u, 4095u, 4096u,
+                        4097u, 8170u, 8191u, 8192u}) {
+        SCOPED_TRACE("section at offset " + std::to_string(star));
+        std::string path = FileOf(Filler(star) + Section(waveMarker, payload) + Filler(5000, 1));
+        int32_t length = FindPayloadSection(path.c_str(), waveMarker);
+        ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
+        EXPECT_EQ(ReadFound(length), payload);
+        CloseSelfFile();
+    }
+}
+
+TEST_F(PayloadScanner, StarDirectlyBeforeTheSectionsStarHidesIt)
+{
+    std::string path = FileOf(Filler(10) + "*" + Section(gifMarker, "abc"));
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+
+    // The usual way it happens: a payload that ends in '*' right before the
+    // next section.
+    path = FileOf(Section(waveMarker, "data*") + Section(gifMarker, "abc"));
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+    EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), 5);
+}
+
+// "*GIF" then '*' + tag + ':': the second '*' breaks the first match and is
+// consumed, so it cannot start the next one.
+TEST_F(PayloadScanner, ByteThatBreaksTheTagIsConsumed)
+{
+    std::string path = FileOf("*GIF" + Section(gifMarker, "abc"));
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+
+    // Any other breaking byte: the search resumes right after it, at the '*'.
+    path = FileOf("*GIFX" + Section(gifMarker, "abc"));
+    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
+    ASSERT_EQ(length, 3);
+    EXPECT_EQ(ReadFound(length), "abc");
+}
+
+TEST_F(PayloadScanner, ByteInPlaceOfTheColonIsConsumed)
+{
+    std::string path = FileOf("*" + Tag(gifMarker) + Section(gifMarker, "abc"));
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+
+    path = FileOf("*" + Tag(gifMarker) + ";" + Section(gifMarker, "abcd"));
+    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
+    ASSERT_EQ(length, 4);
+    EXPECT_EQ(ReadFound(length), "abcd");
+
+    // A tag cut short by a ':' does not count either.
+    path = FileOf("*" + Tag(waveMarker).substr(0, 10) + ":" + LengthField(1) + "x");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), 0);
+}
+
+TEST_F(PayloadScanner, SectionEndingAtEndOfFileReadsCompletely)
+{
+    const std::string payload = "MThd" + Filler(300, 5);
+    std::string path = FileOf(Filler(9) + Section(midiMarker, payload));
+    int32_t length = FindPayloadSection(path.c_str(), midiMarker);
+    ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
+    EXPECT_EQ(ReadFound(length), payload);
+}
+
+TEST_F(PayloadScanner, PayloadOneByteShortOfItsLengthIsNotRead)
+{
+    const std::string payload = "MThd" + Filler(300, 5);
+    std::string path = FileOf(Header(midiMarker, static_cast<uint32_t>(payload.size())) +
+                              payload.substr(0, payload.size() - 1));
+    int32_t length = FindPayloadSection(path.c_str(), midiMarker);
+    ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
+    MemoryBuffer buffer(length);
+    EXPECT_FALSE(ReadPayload(buffer));
+}
+
+TEST_F(PayloadScanner, LengthZeroReadsAsAbsentWithTheFileStillOpen)
+{
+    std::string path = FileOf(Header(gifMarker, 0) + "GIF89a");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+    EXPECT_NE(selfFile, nullptr);
+}
+
+TEST_F(PayloadScanner, LengthsOf2To31OrMoreAreNegative)
+{
+    std::string path = FileOf(Header(gifMarker, 0x80000000u) + "GIF89a");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), INT32_MIN);
+
+    path = FileOf(Header(gifMarker, 0xFFFFFFF0u) + "GIF89a");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), -16);
+}
+
+TEST_F(PayloadScanner, LengthFieldCutOffByEndOfFileGivesMinusOne)
+{
+    for (size_t kept = 0; kept < 4; ++kept) {
+        SCOPED_TRACE(std::to_string(kept) + " bytes of the length field");
+        std::string path = FileOf(Filler(20) + "*" + Tag(waveMarker) + ":" +
+                                  LengthField(0x01010101).substr(0, kept));
+        EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), -1);
+        EXPECT_NE(selfFile, nullptr);
+    }
+}
+
+TEST_F(PayloadScanner, FirstOccurrenceWins)
+{
+    std::string path = FileOf(Section(gifMarker, "first") + Section(gifMarker, "second!"));
+    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
+    ASSERT_EQ(length, 5);
+    EXPECT_EQ(ReadFound(length), "first");
+}
+
+TEST_F(PayloadScanner, MidiTagInsideGifPayloadIsTakenForTheMidiSection)
+{
+    std::string gif = "GIF89a" + Section(midiMarker, "inner") + "rest";
+    std::string path = FileOf(Section(gifMarker, gif) + Section(midiMarker, "outer"));
+    int32_t length = FindPayloadSection(path.c_str(), midiMarker);
+    ASSERT_EQ(length, 5);
+    EXPECT_EQ(ReadFound(length), "inner");
+}
+
+TEST_F(PayloadScanner, EachSearchStartsAtTheFileStartWhateverTheOrder)
+{
+    std::string path = FileOf(Section(midiMarker, "m") + Section(gifMarker, "gg") +
+                              Section(waveMarker, "www"));
+    EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), 3);
+    EXPECT_EQ(ReadFound(3), "www");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 2);
+    EXPECT_EQ(ReadFound(2), "gg");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), midiMarker), 1);
+    EXPECT_EQ(ReadFound(1), "m");
+}
+
+// A byte of 0xFF must not be taken for the end of the file.
+TEST_F(PayloadScanner, BytesAbove127AreOrdinaryBytes)
+{
+    std::string path = FileOf(std::string(5000, '\xFF') + Section(gifMarker, "\xFF\x80"));
+    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
+    ASSERT_EQ(length, 2);
+    EXPECT_EQ(ReadFound(length), "\xFF\x80");
+}
+
+TEST_F(PayloadScanner, ProgramsOwnMarkerStringsNeverMatch)
+{
+    std::string markers;
+    for (const char* marker : {gifMarker, waveMarker, midiMarker})
+        markers.append(marker, std::strlen(marker) + 1);
+    std::string path = FileOf(markers + markers);
+    for (const char* marker : {gifMarker, waveMarker, midiMarker}) {
+        SCOPED_TRACE(marker);
+        EXPECT_EQ(FindPayloadSection(path.c_str(), marker), 0);
+    }
+}
+
+// This executable holds the marker strings; with no section appended it
+// yields 0 for all three searches. The name lies in the scan buffer itself.
+TEST_F(PayloadScanner, OwnExecutableWithoutSectionsHasNone)
+{
+    for (const char* marker : {gifMarker, waveMarker, midiMarker}) {
+        SCOPED_TRACE(marker);
+        ASSERT_NE(GetModuleFileNameA(nullptr, modulePath, scanBufferSize), 0u);
+        EXPECT_EQ(FindPayloadSection(modulePath, marker), 0);
+        EXPECT_NE(selfFile, nullptr) << "the executable should have been opened";
+        CloseSelfFile();
+    }
+}
+
+TEST_F(PayloadScanner, FileNameMayLieInTheScanBuffer)
+{
+    std::string path = FileOf(Filler(9000) + Section(waveMarker, "late"));
+    ASSERT_LT(path.size(), sizeof modulePath);
+    std::memcpy(modulePath, path.c_str(), path.size() + 1);
+    int32_t length = FindPayloadSection(modulePath, waveMarker);
+    ASSERT_EQ(length, 4);
+    EXPECT_EQ(ReadFound(length), "late");
+}
+
+TEST_F(PayloadScanner, FileThatCannotBeOpenedGivesZeroAndNoHandle)
+{
+    std::string path = directory_.File("absent.exe");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+    EXPECT_EQ(selfFile, nullptr);
+}
+
+// After every kind of result the file is held until CloseSelfFile, and then
+// no handle on it is left.
+TEST_F(PayloadScanner, CloseSelfFileReleasesTheFileAfterEveryResult)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int32_t expected;
+    } cases[] = {
+        {"found", Section(gifMarker, "abc"), 3},
+        {"absent", Filler(5000), 0},
+        {"length 0", Header(gifMarker, 0), 0},
+        {"length cut off", "*" + Tag(gifMarker) + ":" + LengthField(9).substr(0, 2), -1},
+        {"negative length", Header(gifMarker, 0x90000000u), static_cast<int32_t>(0x90000000u)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = FileOf(c.bytes);
+        EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), c.expected);
+        EXPECT_NE(selfFile, nullptr);
+        EXPECT_FALSE(scratch::CanOpenExclusively(path)) << "the search should hold the file";
+        CloseSelfFile();
+        EXPECT_EQ(selfFile, nullptr);
+        EXPECT_TRUE(scratch::CanOpenExclusively(path)) << "a handle was left open";
+        EXPECT_TRUE(DeleteFileA(path.c_str()));
+    }
+}
+
+TEST_F(PayloadScanner, NewSearchClosesAHandleLeftOpenByTheLast)
+{
+    std::string first = FileOf(Section(gifMarker, "abc"));
+    std::string second = FileOf(Section(gifMarker, "abc"));
+    EXPECT_EQ(FindPayloadSection(first.c_str(), gifMarker), 3);
+    EXPECT_EQ(FindPayloadSection(second.c_str(), gifMarker), 3);
+    EXPECT_TRUE(scratch::CanOpenExclusively(first)) << "the first search's handle leaked";
+    CloseSelfFile();
+    EXPECT_TRUE(scratch::CanOpenExclusively(second));
+}
+
+// The executable may be open elsewhere, for reading or writing.
+TEST_F(PayloadScanner, FindsSectionWhileAnotherWriterHoldsTheFile)
+{
+    std::string path = FileOf(Section(waveMarker, "shared"));
+    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    int32_t length = FindPayloadSection(path.c_str(), waveMarker);
+    EXPECT_EQ(length, 6);
+    EXPECT_EQ(ReadFound(length), "shared");
+    CloseHandle(writer);
+}
+
+TEST_F(PayloadScanner, NextScanByteKeepsReturningMinusOneAtEndOfFile)
+{
+    std::string path = FileOf("ab\xFE");
+    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+    EXPECT_EQ(scanConsumed, 3);
+    EXPECT_EQ(NextScanByte(), -1);
+    EXPECT_EQ(NextScanByte(), -1);
+    EXPECT_EQ(scanAvailable, 0);
+    EXPECT_EQ(scanConsumed, 3);
+}
+
+TEST_F(PayloadScanner, NextScanByteHandsOutBytesInFileOrder)
+{
+    std::string bytes = Filler(4100, 9);
+    std::string path = FileOf(bytes);
+    ASSERT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
+    // Read the file again byte by byte through the scanner's own buffer.
+    SetFilePointer(selfFile, 0, nullptr, FILE_BEGIN);
+    scanAvailable = 0;
+    scanConsumed = 0;
+    std::string seen;
+    for (int byte = NextScanByte(); byte >= 0; byte = NextScanByte())
+        seen.push_back(static_cast<char>(byte));
+    EXPECT_EQ(seen.size(), bytes.size());
+    EXPECT_TRUE(seen == bytes) << "bytes differ from the file's";
+    EXPECT_EQ(scanConsumed, 4100);
+}
+
+TEST_F(PayloadScanner, ReadPayloadFailsWhenTheBlockCouldNotBeAllocated)
+{
+    std::string path = FileOf(Section(gifMarker, "abc"));
+    ASSERT_EQ(FindPayloadSection(path.c_str(), gifMarker), 3);
+    MemoryBuffer buffer(0x7FFFFFFF);
+    ASSERT_EQ(buffer.data, nullptr);
+    EXPECT_FALSE(ReadPayload(buffer));
+}
+
+}  // namespace
