@@ -8,20 +8,46 @@
 
 #include "payload/memory_buffer.h"
 
+// Widest line a GIF image can have (its width is a 16-bit field).
+const int32_t maxLineWidth = 65535;
+// Dictionary slots; codes are at most 12 bits wide.
+const int32_t dictionarySize = 4096;
+
 // Where image bytes come from; cleared by the row placement once the last
 // row has been placed, which ends decoding at the next sub-block.
 extern MemoryBuffer* source;
 
+// Code state, set by ResetCodes and advanced by DecodeImage and NextCode.
+extern int16_t codeSize;        // width of the next code in bits, up to 12
+extern int16_t clearCode;       // 2^minimum code size
+extern int16_t endCode;         // clearCode + 1
+extern int16_t firstFree;       // clearCode + 2: first slot of a multi-character string
+extern int16_t nextFree;        // slot the next new string goes to, up to dictionarySize
+extern int16_t widthLimit;      // 2^codeSize: codeSize grows when nextFree reaches it
+extern int16_t blockRemaining;  // bytes of the current sub-block not yet taken
+extern uint8_t currentByte;     // byte whose bits are being taken
+extern int16_t bitsLeft;        // bits of currentByte not yet taken
+
+// Dictionary: for slot s >= firstFree, the string of prefix[s] followed by
+// the character suffix[s]. Never cleared; only slots below nextFree are live.
+extern int16_t prefix[dictionarySize];
+extern uint8_t suffix[dictionarySize];
+
 // Decodes one image from `source` (minimum code size byte, then data
-// sub-blocks) into lines of `lineWidth` bytes, handed to PlaceLine. Returns
-// 0 when decoding ended (end code, data ran out, source detached), -1 when
-// the minimum code size byte is missing, -20 when it lies outside 2..9.
+// sub-blocks) into lines of `lineWidth` bytes, handed to PlaceLine.
+// Returns 0 when decoding ended: end code, data ran out, a zero-length
+// sub-block (left unread for the caller), source detached, or a malformed
+// string too long for the output stack. Returns -1 when the minimum code size
+// byte is missing, -20 when it lies outside 2..9. A width outside
+// 1..maxLineWidth reads the minimum code size byte and decodes nothing.
 int16_t DecodeImage(int32_t lineWidth);
 
-// Sets the code state for a new image with minimum code size `minCodeSize`.
+// Sets the code state for a new image with minimum code size `minCodeSize`
+// (2..9) and abandons any sub-block bytes left from an earlier image.
 void ResetCodes(int16_t minCodeSize);
 
-// The next code, 0..4095, or -1 when a byte was needed and none was left.
+// The next code, 0..4095, taken least significant bit first at the current
+// codeSize, or -1 when a byte was needed and the data had none.
 int16_t NextCode();
 
 // The byte at source->pos, advancing pos; -1 without a source or at its end.

@@ -1,0 +1,50 @@
+// Fuzz target: arbitrary bytes as a GIF stream, parsed into the process-wide
+// animation and released again. Built for libFuzzer, and with replay_main.cpp
+// as an ordinary test that runs every kept input.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "gif/gif_animation.h"
+#include "gif/lzw_decoder.h"
+#include "payload/memory_buffer.h"
+
+namespace {
+
+// Touches the last byte of each frame's block, so a block smaller than its
+// bitmap's size shows up as an out-of-bounds read.
+void TouchFrames(const GifAnimation& gif)
+{
+    for (int32_t i = 0; i < gif.frameCount; ++i) {
+        const IndexedBitmap& bitmap = gif.frames[i]->bitmap;
+        if (bitmap.pixels && bitmap.width > 0 && bitmap.height > 0) {
+            volatile uint8_t last = *PixelPointer(bitmap, bitmap.width - 1, bitmap.height - 1);
+            (void)last;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 0x7FFFFFFF)
+        return 0;
+    // Exactly the input's size, so any read past the end is reported.
+    MemoryBuffer buffer(static_cast<int32_t>(size));
+    if (!buffer.data)
+        return 0;
+    if (size > 0)
+        std::memcpy(buffer.data, data, size);
+
+    // Each input starts from the state of a fresh process, so that a find
+    // replays alone exactly as it ran.
+    animation = GifAnimation();
+    std::memset(prefix, 0, sizeof prefix);
+    std::memset(suffix, 0, sizeof suffix);
+
+    animation.Parse(buffer);
+    TouchFrames(animation);
+    animation.Release();
+    return 0;
+}
