@@ -1,4 +1,5 @@
-// Clipped copy of a rectangle of one IndexedBitmap into another.
+// Clipped copy of a rectangle of one IndexedBitmap into another: how frames
+// are put onto the canvas.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 // clipped: it holds exactly the area covered, or right <= left or
 // bottom <= top when nothing was copied. A negative `transparentIndex` copies
 // opaquely; 0..255 leaves destination pixels where the source equals it.
-// Bitmaps without pixels are never read or written.
+// When either bitmap has no pixels, rect is still clipped but nothing is
+// read or written. Allocates nothing.
 void Blit(IndexedBitmap& destination, const IndexedBitmap& source, RECT& rect,
           int32_t sourceX, int32_t sourceY, int32_t transparentIndex);

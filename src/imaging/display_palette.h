@@ -4,20 +4,23 @@
 
 #include "platform/win32.h"
 
-extern HPALETTE displayPalette;  // 0 until built, or when creation failed
+extern HPALETTE displayPalette;  // null until built, or when creation failed
 
-// Builds the display palette from the animation's global colour table.
+// Builds the display palette from the animation's global colour table, entry
+// i from colour i. A palette that cannot be made leaves it null, unreported.
 void BuildDisplayPalette();
 
-// The whole of WM_PAINT: draws the canvas through the display palette at
-// minus the scroll positions.
+// The whole of WM_PAINT: draws the whole canvas through the display palette
+// at minus the scroll positions. Never realises the palette.
 void PaintCanvas(HWND window);
 
-// WM_QUERYNEWPALETTE: realises the display palette; returns the entries mapped.
+// WM_QUERYNEWPALETTE: realises the display palette; returns the number of
+// entries mapped into the system palette.
 LRESULT RealizeForNewPalette(HWND window);
 
-// WM_PALETTECHANGED: realises the display palette again; returns 0.
+// WM_PALETTECHANGED, whichever window caused it: realises the display palette
+// again; returns 0. Neither message repaints.
 LRESULT RealizeForPaletteChange(HWND window);
 
-// Exit: deletes the display palette when there is one.
+// Exit: deletes the display palette when there is one and forgets it.
 void DeleteDisplayPalette();

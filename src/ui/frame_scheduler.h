@@ -7,17 +7,18 @@
 #include "platform/win32.h"
 
 extern int32_t currentFrameIndex;  // frame last stepped to; -1 before the first step
-extern UINT frameTimerId;          // armed timer, 0 when none
+extern UINT frameTimerId;          // armed timer, 0 when none or when the service refused
 
 // One step: cancel the timer, move to the next frame (requesting the WAVE at
 // frame 0), copy it onto the canvas, invalidate its clipped rectangle in
 // client coordinates and, with two or more frames, arm the timer for its
-// delay (hundredths of a second) x 10 ms.
+// delay (hundredths of a second) x 10 ms. A frame count of 0, a null frame or
+// a frame without pixels ends the step with nothing drawn and no timer.
 void AdvanceFrame(HWND window);
 
 // Cancels the timer, then arms a one-shot timer of `delayMs` milliseconds
-// whose expiry posts WM_TIMER to `window`. A delay the timer service cannot
-// take is brought into its range (0 ms becomes 10 ms).
+// whose expiry posts WM_TIMER to `window`. 0 ms is armed as 10 ms, and a
+// delay beyond the timer service's range (timeGetDevCaps) as its nearest end.
 void ArmFrameTimer(UINT delayMs, HWND window);
 
 // Kills the armed timer, if any, and sets frameTimerId to 0.

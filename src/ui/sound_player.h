@@ -1,21 +1,24 @@
 // Sound playback: the WAVE requested at every loop of the animation, and the
 // MIDI song looped through the MCI sequencer. Each call does nothing when its
-// temporary path is empty.
+// temporary path (waveTempPath, midiTempPath) is empty.
 #pragma once
 
 #include "platform/win32.h"
 
 extern UINT midiDeviceId;  // open sequencer device, 0 when none
 
-// Requests the WAVE asynchronously; dropped while a waveform sound plays.
+// Requests the WAVE file asynchronously; the request is dropped while any
+// waveform sound still plays.
 void PlayWave();
 
 // Stops any waveform sound that is playing.
 void StopWave();
 
 // Opens the MIDI file on the sequencer unless a device is open, and plays it
-// with completion notice to `window`. A failed play closes the device.
+// from the current position with MM_MCINOTIFY to `window` when the play
+// ends. A failed open leaves no device; a failed play closes the device.
 void PlayMidi(HWND window);
 
-// Stops and closes the open device. Returns the close result, 0 when none.
+// Stops and closes the open device and forgets it. Returns the close
+// command's MCI result, 0 when no device was open.
 DWORD CloseMidi();
