@@ -2,7 +2,7 @@
 # without exceptions or RTTI, so the player links no C++ runtime support; it
 # is linked statically, so it needs no MinGW runtime DLL.
 set(PRODUCT_COMPILE_OPTIONS
-    -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections
+    -Os -fno-exceptions -fno-rtti -ffunction-sections
     -fno-asynchronous-unwind-tables
     -Wall -Wextra -Wmissing-declarations)
 set(PRODUCT_LINK_OPTIONS -static -s -Wl,--gc-sections)
