@@ -1,5 +1,7 @@
 #include "gif/lzw_decoder.h"
 
+#include <cstring>
+
 #include "gif/row_placement.h"
 
 MemoryBuffer* source = nullptr;
@@ -28,15 +30,33 @@ const uint32_t codeMask[largestCodeSize + 1] = {
 uint8_t blockBuffer[255];
 int32_t blockReadPoint = 0;
 
-// A string's characters, pushed last first. No well-formed string is longer
-// than the dictionary, so a walk that would overflow it is malformed.
+// Strings whose prefix chain cannot be trusted are walked onto this stack,
+// last character first. No well-formed string is longer than the
+// dictionary, so a walk that would overflow it is malformed.
 uint8_t stack[dictionarySize];
-int32_t stackTop = 0;
 
-// The line being collected; process-wide because a GIF line can be 64 KB.
-uint8_t lineBuffer[maxLineWidth];
-int32_t lineLength = 0;
-int32_t lineFilled = 0;
+// Every slot's string in 8-byte pieces, so that a string is written into the
+// line a piece at a time rather than one prefix step per character. A string
+// of n characters is its last ((n - 1) % 8) + 1 characters, in stringTail
+// (first of them in the low byte, unused bytes 0), behind the string of slot
+// stringHead, whose length is a multiple of 8 (unused when n <= 8). Pieces
+// are stored as 64-bit numbers and written with their low byte first, which
+// is the byte order of both the player's and the host's processor.
+// Length 0 marks a string made from a previous code that had no such string
+// (only a malformed stream makes one); it is walked through prefix and
+// suffix on the stack instead.
+uint16_t stringLength[dictionarySize];
+uint64_t stringTail[dictionarySize];
+int16_t stringHead[dictionarySize];
+// Slots below this hold the one-character strings of root codes. An image
+// overwrites the slots from its own firstFree on.
+int32_t rootSlotsReady = 0;
+
+// The line being collected. A string that runs past the end of the line is
+// written whole and what lies beyond the line is moved to the front once the
+// line is placed, so there is room for the widest line, the longest string
+// and the unused bytes of a last 8-byte piece.
+uint8_t lineBuffer[maxLineWidth + dictionarySize + 8];
 
 // Makes the next sub-block's bytes current when the last one is used up.
 // A zero count is the image's block terminator: it is left unread, so the
@@ -50,13 +70,15 @@ bool FetchSubBlock()
         blockRemaining = -1;
         return false;
     }
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t value = NextByte();
-        if (value < 0) {
-            blockRemaining = -1;
-            return false;
-        }
-        blockBuffer[i] = static_cast<uint8_t>(value);
+    // As many of the count's bytes as the buffer holds; a buffer that ends
+    // early leaves its position at the end, as reading them singly would.
+    int32_t available = source->size - source->pos;
+    int32_t taken = count < available ? count : available;
+    std::memcpy(blockBuffer, source->data + source->pos, static_cast<size_t>(taken));
+    source->pos += taken;
+    if (taken < count) {
+        blockRemaining = -1;
+        return false;
     }
     blockRemaining = static_cast<int16_t>(count);
     blockReadPoint = 0;
@@ -72,59 +94,6 @@ bool TakeByte()
     return true;
 }
 
-void StartLines(int32_t width)
-{
-    lineLength = width;
-    lineFilled = 0;
-    stackTop = 0;
-}
-
-void AppendToLine(uint8_t pixel)
-{
-    lineBuffer[lineFilled++] = pixel;
-    if (lineFilled == lineLength) {
-        PlaceLine(lineBuffer, lineLength);
-        lineFilled = 0;
-    }
-}
-
-bool Push(int32_t character)
-{
-    if (stackTop == dictionarySize)
-        return false;
-    stack[stackTop++] = static_cast<uint8_t>(character);
-    return true;
-}
-
-// Pushes the string of `code` and sets `root` to its first character (a code
-// below clearCode for a well-formed stream). False when the walk would
-// overflow the stack, which only a malformed stream causes.
-bool PushString(int16_t code, int16_t previousCode, int16_t firstChar, int16_t& root)
-{
-    if (code >= nextFree) {
-        // The encoder made this string one step ahead of us: it can only be
-        // the previous string followed by that string's own first character.
-        if (!Push(firstChar))
-            return false;
-        code = previousCode;
-    }
-    while (code >= firstFree) {
-        if (!Push(suffix[code]))
-            return false;
-        code = prefix[code];
-    }
-    if (!Push(code))
-        return false;
-    root = code;
-    return true;
-}
-
-void PopStackIntoLine()
-{
-    while (stackTop > 0)
-        AppendToLine(stack[--stackTop]);
-}
-
 void RestartDictionary(int32_t minCodeSize)
 {
     codeSize = static_cast<int16_t>(minCodeSize + 1);
@@ -132,17 +101,157 @@ void RestartDictionary(int32_t minCodeSize)
     nextFree = firstFree;
 }
 
-// New string: the previous one followed by the first character of this one.
-void AddString(int16_t previousCode, int16_t root)
-{
-    prefix[nextFree] = previousCode;
-    suffix[nextFree] = static_cast<uint8_t>(root);
-    ++nextFree;
-    // The code width grows as soon as the slot 2^n - 1 has been filled.
-    if (nextFree >= widthLimit && codeSize < largestCodeSize) {
-        widthLimit = static_cast<int16_t>(widthLimit * 2);
-        ++codeSize;
+// NextCode for DecodeImage: the same bits, taken through local copies of the
+// sub-block and bit state, which the compiler can keep in registers while
+// bytes are stored into the line. Store writes them back.
+struct CodeReader {
+    const uint8_t* next;  // read point in blockBuffer
+    int32_t remaining;    // blockRemaining
+    uint32_t bits;        // bits not yet taken, lowest first
+    int32_t count;        // how many
+    uint8_t last;         // currentByte
+
+    void Load()
+    {
+        next = blockBuffer + blockReadPoint;
+        remaining = blockRemaining;
+        count = bitsLeft;
+        bits = count ? static_cast<uint32_t>(currentByte) >> (8 - count) : 0;
+        last = currentByte;
     }
+
+    void Store() const
+    {
+        blockReadPoint = static_cast<int32_t>(next - blockBuffer);
+        blockRemaining = static_cast<int16_t>(remaining);
+        bitsLeft = static_cast<int16_t>(count);
+        currentByte = last;
+    }
+
+    // The next code of `width` bits, or -1 when the data ran out.
+    int32_t Read(int32_t width)
+    {
+        while (count < width) {
+            if (remaining <= 0 && !NextSubBlock())
+                return -1;
+            last = *next++;
+            --remaining;
+            bits |= static_cast<uint32_t>(last) << count;
+            count += 8;
+        }
+        int32_t code = static_cast<int32_t>(bits & codeMask[width]);
+        bits >>= width;
+        count -= width;
+        return code;
+    }
+
+    bool NextSubBlock()
+    {
+        Store();
+        if (!FetchSubBlock()) {
+            remaining = blockRemaining;
+            return false;
+        }
+        next = blockBuffer;
+        remaining = blockRemaining;
+        return true;
+    }
+};
+
+// Gives the root codes below `clear` their one-character strings where an
+// earlier image with a smaller clear code used the slots for its dictionary.
+void PrepareRootSlots(int32_t clear, int32_t first)
+{
+    for (int32_t code = rootSlotsReady; code < clear; ++code) {
+        stringLength[code] = 1;
+        stringTail[code] = static_cast<uint8_t>(code);
+        stringHead[code] = 0;
+    }
+    if (rootSlotsReady < clear)
+        rootSlotsReady = clear;
+    if (rootSlotsReady > first)
+        rootSlotsReady = first;
+}
+
+void StorePiece(uint8_t* at, uint64_t piece)
+{
+    std::memcpy(at, &piece, sizeof piece);
+}
+
+// Writes the string of slot `code`, `length` characters, to `out`; up to 7
+// bytes behind it are overwritten too.
+void WriteString(int32_t code, int32_t length, uint8_t* out)
+{
+    uint8_t* at = out + ((length - 1) & ~7);
+    StorePiece(at, stringTail[code]);
+    int32_t head = stringHead[code];
+    while (at != out) {
+        at -= 8;
+        StorePiece(at, stringTail[head]);
+        head = stringHead[head];
+    }
+}
+
+// The string of `code` by the prefix walk, for a chain that may run through
+// slots not filled since the last clear code: a code at or above `nextFree`
+// is the previous string followed by `firstChar`. Writes it to `out` and
+// returns its length, or -1 when it would overflow the stack.
+int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
+                          int32_t nextSlot, int32_t first, uint8_t* out)
+{
+    int32_t top = 0;
+    if (code >= nextSlot) {
+        stack[top++] = static_cast<uint8_t>(firstChar);
+        code = previousCode;
+    }
+    while (code >= first) {
+        if (top == dictionarySize)
+            return -1;
+        stack[top++] = suffix[code];
+        code = prefix[code];
+    }
+    if (top == dictionarySize)
+        return -1;
+    stack[top++] = static_cast<uint8_t>(code);
+    for (int32_t i = 0; i < top; ++i)
+        out[i] = stack[top - 1 - i];
+    return top;
+}
+
+// Places every full line of the `filled` bytes collected and moves the rest
+// to the front of the line buffer; returns how many that is.
+int32_t PlaceFullLines(int32_t filled, int32_t width)
+{
+    const uint8_t* line = lineBuffer;
+    while (filled >= width) {
+        PlaceLine(line, width);
+        line += width;
+        filled -= width;
+    }
+    CopyBytes(lineBuffer, line, filled);
+    return filled;
+}
+
+// New string in slot `slot`: the string of `previousCode` followed by `root`.
+void AddString(int32_t slot, int32_t previousCode, int32_t root)
+{
+    prefix[slot] = static_cast<int16_t>(previousCode);
+    suffix[slot] = static_cast<uint8_t>(root);
+    int32_t length = previousCode < slot ? stringLength[previousCode] : 0;
+    if (length == 0) {
+        stringLength[slot] = 0;
+        return;
+    }
+    int32_t tailLength = ((length - 1) & 7) + 1;
+    if (tailLength < 8) {
+        stringTail[slot] = stringTail[previousCode] |
+                           static_cast<uint64_t>(static_cast<uint8_t>(root)) << (8 * tailLength);
+        stringHead[slot] = stringHead[previousCode];
+    } else {
+        stringTail[slot] = static_cast<uint8_t>(root);
+        stringHead[slot] = static_cast<int16_t>(previousCode);
+    }
+    stringLength[slot] = static_cast<uint16_t>(length + 1);
 }
 
 }  // namespace
@@ -192,47 +301,97 @@ int16_t DecodeImage(int32_t lineWidth)
     ResetCodes(static_cast<int16_t>(minCodeSize));
     if (lineWidth < 1 || lineWidth > maxLineWidth)
         return 0;
-    StartLines(lineWidth);
+    PrepareRootSlots(clearCode, firstFree);
 
-    int16_t previousCode = 0;
-    int16_t firstChar = 0;
+    // The code state lives in locals while decoding, since every byte stored
+    // into the line could otherwise alias it; it goes back to the globals
+    // when decoding stops.
+    const int32_t clear = clearCode;
+    const int32_t end = endCode;
+    const int32_t first = firstFree;
+    int32_t width = codeSize;
+    int32_t limit = widthLimit;
+    int32_t nextSlot = nextFree;
+    CodeReader reader;
+    reader.Load();
+    int32_t filled = 0;
+
+    int32_t previousCode = 0;
+    int32_t firstChar = 0;
     // The dictionary starts as a clear code leaves it, whether or not the
     // stream begins with one.
     bool afterClear = true;
+    // Only an end code places a partial line; running out of data, or a
+    // string too long for the stack, drops it.
+    bool endCodeRead = false;
     for (;;) {
-        int16_t code = NextCode();
+        int32_t code = reader.Read(width);
         if (code < 0)
-            return 0;
-        if (code == endCode)
             break;
-        if (code == clearCode) {
-            RestartDictionary(minCodeSize);
+        if (code == end) {
+            endCodeRead = true;
+            break;
+        }
+        if (code == clear) {
+            width = minCodeSize + 1;
+            limit = 1 << width;
+            nextSlot = first;
             afterClear = true;
             continue;
         }
+        uint8_t* out = lineBuffer + filled;
         if (afterClear) {
             // Nothing precedes this code, so it adds no string; a code with no
             // string yet is taken as character 0.
-            if (code >= nextFree)
+            if (code >= nextSlot)
                 code = 0;
             previousCode = firstChar = code;
             afterClear = false;
-            AppendToLine(static_cast<uint8_t>(code));
+            *out = static_cast<uint8_t>(code);
+            if (++filled == lineWidth)
+                filled = PlaceFullLines(filled, lineWidth);
             continue;
         }
-        int16_t root = 0;
-        if (!PushString(code, previousCode, firstChar, root))
-            return 0;
+
+        // A known code yields its string; a code the encoder made one step
+        // ahead of us, the previous string followed by its first character.
+        int32_t length;
+        if (code < nextSlot && stringLength[code] != 0) {
+            length = stringLength[code];
+            WriteString(code, length, out);
+        } else if (code >= nextSlot && previousCode < nextSlot && stringLength[previousCode] != 0) {
+            length = stringLength[previousCode];
+            WriteString(previousCode, length, out);
+            out[length++] = static_cast<uint8_t>(firstChar);
+        } else {
+            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
+            if (length < 0)
+                break;
+        }
+        int32_t root = out[0];
+        filled += length;
+        if (filled >= lineWidth)
+            filled = PlaceFullLines(filled, lineWidth);
+
         // A full dictionary takes no more strings until the next clear code.
-        if (nextFree < dictionarySize) {
-            AddString(previousCode, root);
+        if (nextSlot < dictionarySize) {
+            AddString(nextSlot, previousCode, root);
+            ++nextSlot;
+            // The code width grows as soon as the slot 2^n - 1 has been filled.
+            if (nextSlot >= limit && width < largestCodeSize) {
+                limit *= 2;
+                ++width;
+            }
             firstChar = root;
             previousCode = code;
         }
-        PopStackIntoLine();
     }
+    reader.Store();
+    codeSize = static_cast<int16_t>(width);
+    widthLimit = static_cast<int16_t>(limit);
+    nextFree = static_cast<int16_t>(nextSlot);
     // End code: a line cut short is placed with the bytes it has.
-    if (lineFilled > 0)
-        PlaceLine(lineBuffer, lineFilled);
+    if (endCodeRead && filled > 0)
+        PlaceLine(lineBuffer, filled);
     return 0;
 }

@@ -1,0 +1,152 @@
+"""Generates the GIF decoding benchmark set with ImageMagick.
+
+The set covers the shapes of work a decoder meets: large dithered 256-colour
+frames (short LZW strings, many codes per pixel), smooth 256-colour frames,
+hundreds of small frames (per-image overhead), interlaced frames, and
+4-colour images (long strings). Every file carries one global colour table
+and no local ones, so that every decoder compared reads the same indices.
+
+Output is deterministic for a given ImageMagick version: every random source
+is seeded. Usage: make_benchset.py OUTPUT_DIR
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from typing import List, NamedTuple
+
+
+class Structure(NamedTuple):
+    global_table: bool
+    frames: int
+    local_tables: int
+    interlaced: int
+    pixels: int
+
+
+def read_structure(data: bytes) -> Structure:
+    """Walks the block structure far enough to count frames and tables."""
+    packed = data[10]
+    global_table = bool(packed & 0x80)
+    pos = 13 + (3 << ((packed & 7) + 1) if global_table else 0)
+    frames = local_tables = interlaced = pixels = 0
+    while pos < len(data):
+        introducer = data[pos]
+        pos += 1
+        if introducer == 0x21:
+            pos += 1  # label
+        elif introducer == 0x2C:
+            width = data[pos + 4] | data[pos + 5] << 8
+            height = data[pos + 6] | data[pos + 7] << 8
+            flags = data[pos + 8]
+            pos += 9
+            frames += 1
+            pixels += width * height
+            if flags & 0x40:
+                interlaced += 1
+            if flags & 0x80:
+                local_tables += 1
+                pos += 3 << ((flags & 7) + 1)
+            pos += 1  # minimum code size
+        else:
+            break
+        while data[pos] != 0:
+            pos += data[pos] + 1
+        pos += 1
+    return Structure(global_table, frames, local_tables, interlaced, pixels)
+
+
+def convert(*args: str) -> None:
+    subprocess.run(["convert", *args], check=True)
+
+
+def plasma(seed: int, size: str) -> List[str]:
+    return ["-seed", str(seed), "-size", size, "plasma:fractal"]
+
+
+def plasmas(seeds: range, size: str) -> List[str]:
+    args: List[str] = []
+    for seed in seeds:
+        args += plasma(seed, size)
+    return args
+
+
+def build_set(out: str, work: str) -> None:
+    def gif(name: str, frames: List[str], colours: int, *options: str) -> None:
+        """Quantises all frames to one shared palette, so that the writer
+        stores it once as the global table and no frame needs its own."""
+        source = os.path.join(work, "frames.miff")
+        palette = os.path.join(work, "palette.gif")
+        convert(*frames, source)
+        convert(source, "-append", "-colors", str(colours), "-unique-colors", palette)
+        convert(source, *options, "-remap", palette, "-delay", "10", os.path.join(out, name))
+
+    # Dithered photographic frames: the hardest case, short strings.
+    gif("photo-plasma-1024x768x8.gif", plasmas(range(1, 9), "1024x768"), 256)
+    gif("photo-plasma-1600x1200x3.gif", plasmas(range(11, 14), "1600x1200"), 256)
+
+    # Gradients under noise, like a photographed sky.
+    frames: List[str] = []
+    for seed, (a, b) in enumerate([("navy", "orange"), ("darkgreen", "khaki"),
+                                   ("maroon", "skyblue"), ("black", "white"),
+                                   ("purple", "yellow"), ("teal", "salmon")], 21):
+        frames += ["(", "-size", "800x600", f"gradient:{a}-{b}", "-seed", str(seed),
+                   "-attenuate", "0.6", "+noise", "Gaussian", ")"]
+    gif("photo-gradient-noise-800x600x6.gif", frames, 256)
+
+    # Undithered quantisation: flat areas, longer strings.
+    gif("smooth-plasma-1024x768x4.gif", plasmas(range(31, 35), "1024x768"), 256, "+dither")
+
+    # Hundreds of small frames: per-image start-up and sub-block overhead.
+    tiles = os.path.join(work, "tiles.png")
+    convert(*plasma(41, "640x640"), tiles)
+    gif("small-frames-32x32x400.gif", [tiles, "-crop", "32x32", "+repage"], 256)
+
+    # Interlaced, four-pass row order.
+    gif("interlaced-plasma-1024x768x4.gif", plasmas(range(51, 55), "1024x768"), 256,
+        "-interlace", "GIF")
+
+    # Four colours, dithered and flat.
+    gif("four-colour-dithered-1024x768x4.gif", plasmas(range(61, 65), "1024x768"), 4)
+    gif("four-colour-flat-1024x768x4.gif", plasmas(range(71, 75), "1024x768"), 4, "+dither")
+
+    # The widest line the decoder takes.
+    gif("wide-plasma-2048x512x2.gif", plasmas(range(81, 83), "2048x512"), 256)
+
+
+def check_set(out: str) -> bool:
+    good = True
+    for name in sorted(os.listdir(out)):
+        if not name.endswith(".gif"):
+            continue
+        with open(os.path.join(out, name), "rb") as f:
+            s = read_structure(f.read())
+        print(f"  {name}: {s.frames} frames, {s.pixels / 1e6:.2f} Mpixels, "
+              f"{s.interlaced} interlaced, {s.local_tables} local tables")
+        if not s.global_table or s.local_tables or s.frames == 0:
+            print(f"  {name}: needs a global colour table and no local ones", file=sys.stderr)
+            good = False
+    return good
+
+
+def main() -> int:
+    if len(sys.argv) != 2:
+        print("usage: make_benchset.py OUTPUT_DIR", file=sys.stderr)
+        return 2
+    out = sys.argv[1]
+    partial = out + ".partial"
+    shutil.rmtree(partial, ignore_errors=True)
+    os.makedirs(partial)
+    with tempfile.TemporaryDirectory() as work:
+        build_set(partial, work)
+    if not check_set(partial):
+        return 1
+    shutil.rmtree(out, ignore_errors=True)
+    os.rename(partial, out)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
