@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "gif/gif_bytes.h"
 #include "gif/row_placement.h"
@@ -61,6 +63,53 @@ Bytes ImageData(int minCodeSize, const CodePacker& codes)
 Bytes Repeat(uint8_t value, int count)
 {
     return Bytes(static_cast<size_t>(count), value);
+}
+
+// A plain GIF LZW encoder: greedy longest match, clear code first and
+// whenever the 4096 slots are full, end code last. The code width grows one
+// code after the decoder's, since the decoder adds each string a code later.
+Bytes EncodedImageData(int minCodeSize, const Bytes& pixels)
+{
+    const int clear = 1 << minCodeSize;
+    CodePacker packer;
+    std::map<std::pair<int, int>, int> strings;
+    int width = minCodeSize + 1;
+    int nextFree = clear + 2;
+    packer.Put(clear, width);
+    int current = pixels.empty() ? -1 : pixels[0];
+    for (size_t i = 1; i < pixels.size(); ++i) {
+        auto found = strings.find({current, pixels[i]});
+        if (found != strings.end()) {
+            current = found->second;
+            continue;
+        }
+        packer.Put(current, width);
+        strings[{current, pixels[i]}] = nextFree++;
+        if (nextFree > (1 << width) && width < 12)
+            ++width;
+        if (nextFree == 4096) {
+            packer.Put(clear, width);
+            strings.clear();
+            width = minCodeSize + 1;
+            nextFree = clear + 2;
+        }
+        current = pixels[i];
+    }
+    if (current >= 0)
+        packer.Put(current, width);
+    packer.Put(clear + 1, width);
+    return ImageData(minCodeSize, packer);
+}
+
+// Runs of growing length over a few colours: the encoder makes strings of
+// every length up to several dozen characters.
+Bytes RunPixels(int count, int colours)
+{
+    Bytes pixels;
+    for (int run = 1; static_cast<int>(pixels.size()) < count; ++run)
+        for (int i = 0; i < run && static_cast<int>(pixels.size()) < count; ++i)
+            pixels.push_back(static_cast<uint8_t>((run * 7 + i / 3) % colours));
+    return pixels;
 }
 
 }  // namespace
@@ -435,4 +484,53 @@ TEST_F(LzwDecoderTest, NextCodeTakesBitsLeastSignificantFirstAcrossSubBlocks)
     codeSize = 9;
     EXPECT_EQ(NextCode(), 0x1A5);
     EXPECT_EQ(NextCode(), -1) << "no byte left";
+}
+
+// Strings are written into the line whole, in 8-byte pieces: real LZW
+// streams (long strings, codes that refer to earlier strings) across piece
+// and line boundaries.
+TEST_F(LzwDecoderTest, EncodedStreamsDecodeAcrossPieceAndLineBoundaries)
+{
+    for (int minCodeSize : {2, 5, 8}) {
+        const int colours = 1 << minCodeSize;
+        for (int width : {1, 3, 7, 8, 9, 17, 64, 1000}) {
+            const int height = 4000 / width + 1;
+            Bytes pixels = RunPixels(width * height, colours < 6 ? colours : 6);
+            EXPECT_EQ(Decode(EncodedImageData(minCodeSize, pixels), width, height), 0);
+            EXPECT_EQ(ImagePixels(bitmap), pixels)
+                << "minimum code size " << minCodeSize << ", width " << width;
+        }
+    }
+}
+
+TEST_F(LzwDecoderTest, SingleColourRunsMakeStringsOfEveryLength)
+{
+    // One colour: every code after the first is one character longer than
+    // the last, most of them read while they equal nextFree.
+    for (int width : {5, 8, 300}) {
+        Bytes pixels(static_cast<size_t>(width) * 40, 3);
+        EXPECT_EQ(Decode(EncodedImageData(2, pixels), width, 40), 0);
+        EXPECT_EQ(ImagePixels(bitmap), pixels) << "width " << width;
+    }
+}
+
+TEST_F(LzwDecoderTest, RootStringsSurviveAnImageWithASmallerClearCode)
+{
+    // The first image fills slots 6 and up, which are root codes 6..255 of
+    // the second; the second then builds strings on those roots.
+    Bytes small = PatternPixels(600, 1, 4);
+    ASSERT_EQ(Decode(LiteralImageData(2, small), 600, 1), 0);
+    ASSERT_EQ(ImagePixels(bitmap), small);
+
+    CodePacker codes;
+    codes.Put(256, 9);  // clear
+    codes.Put(200, 9);
+    codes.Put(201, 9);  // slot 258 = 200 201
+    codes.Put(258, 9);  // 200 201; slot 259 = 201 200
+    codes.Put(259, 9);  // 201 200; slot 260 = 200 201 201
+    codes.Put(260, 9);
+    codes.Put(257, 9);  // end
+    EXPECT_EQ(Decode(ImageData(8, codes), 10, 1), 0);
+    EXPECT_EQ(ImagePixels(bitmap),
+              Bytes({200, 201, 200, 201, 201, 200, 200, 201, 201, sentinel}));
 }

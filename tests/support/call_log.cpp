@@ -20,10 +20,11 @@ void RecordCall(const std::string& line) { calls.push_back(line); }
 void ClearRecordedCalls() { calls.clear(); }
 const std::vector<std::string>& RecordedCalls() { return calls; }
 
-std::vector<std::string> RecordedCallsOf(std::initializer_list<const char*> prefixes)
+std::vector<std::string> CallsOf(const std::vector<std::string>& lines,
+                                 std::initializer_list<const char*> prefixes)
 {
     std::vector<std::string> chosen;
-    for (const std::string& line : calls) {
+    for (const std::string& line : lines) {
         for (const char* prefix : prefixes) {
             if (line.rfind(prefix, 0) == 0) {
                 chosen.push_back(line);
@@ -32,6 +33,11 @@ std::vector<std::string> RecordedCallsOf(std::initializer_list<const char*> pref
         }
     }
     return chosen;
+}
+
+std::vector<std::string> RecordedCallsOf(std::initializer_list<const char*> prefixes)
+{
+    return CallsOf(calls, prefixes);
 }
 
 testing::AssertionResult CallsMatch(const std::vector<std::string>& actual,

@@ -13,6 +13,10 @@ void RecordCall(const std::string& line);
 void ClearRecordedCalls();
 const std::vector<std::string>& RecordedCalls();
 
+// The lines of `calls` that start with one of `prefixes`, in their order.
+std::vector<std::string> CallsOf(const std::vector<std::string>& calls,
+                                 std::initializer_list<const char*> prefixes);
+
 // The recorded lines that start with one of `prefixes`, in their order.
 std::vector<std::string> RecordedCallsOf(std::initializer_list<const char*> prefixes);
 

@@ -100,20 +100,6 @@ bool TakeQuit(WPARAM* exitCode) {
     return true;
 }
 
-// The lines of `calls` that start with one of `prefixes`, in their order.
-Calls CallsOf(const Calls& calls, std::initializer_list<const char*> prefixes) {
-    Calls chosen;
-    for (const std::string& call : calls) {
-        for (const char* prefix : prefixes) {
-            if (call.rfind(prefix, 0) == 0) {
-                chosen.push_back(call);
-                break;
-            }
-        }
-    }
-    return chosen;
-}
-
 // The first `count` lines of `calls` (all of them when there are fewer).
 Calls FirstOf(const Calls& calls, size_t count) {
     return Calls(calls.begin(), calls.begin() + std::min(count, calls.size()));
