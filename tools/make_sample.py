@@ -12,6 +12,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gifwriter  # noqa: E402
+import midiwriter  # noqa: E402
 
 WIDTH, HEIGHT, FRAMES = 240, 160, 12
 
@@ -71,23 +72,12 @@ def wave_bytes(rate=11025, seconds=0.25):
 
 
 def midi_bytes():
-    def var_len(value):
-        out = [value & 0x7F]
-        value >>= 7
-        while value:
-            out.insert(0, 0x80 | (value & 0x7F))
-            value >>= 7
-        return bytes(out)
-
-    events = bytearray()
-    events += b"\x00\xFF\x51\x03" + (500000).to_bytes(3, "big")   # 120 beats a minute
-    events += b"\x00\xC0\x0B"                                      # vibraphone
-    for note in (60, 64, 67, 72, 67, 64):
-        events += var_len(0) + bytes([0x90, note, 96])
-        events += var_len(96) + bytes([0x80, note, 0])
-    events += b"\x00\xFF\x2F\x00"
-    header = b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96)
-    return header + b"MTrk" + struct.pack(">I", len(events)) + bytes(events)
+    song = [(0, midiwriter.tempo(500000)),       # 120 beats a minute
+            (0, bytes([0xC0, 0x0B]))]            # vibraphone
+    for step, key in enumerate((60, 64, 67, 72, 67, 64)):
+        song.append((96 * step, midiwriter.note(0, key, 96)))
+        song.append((96 * (step + 1), midiwriter.note(0, key, 0, on=False)))
+    return midiwriter.encode(song)
 
 
 def main():
