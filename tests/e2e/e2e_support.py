@@ -81,6 +81,7 @@ def parse_arguments(description):
     parser.add_argument("--player", required=True, help="the built player.exe")
     parser.add_argument("--probe", help="the built e2e_window_probe.exe")
     parser.add_argument("--wine-run", default=os.path.join(ROOT, "scripts", "wine-run"))
+    parser.add_argument("--midi-driver", help="the built MIDI recorder (midimap.dll)")
     args = parser.parse_args()
     if not os.environ.get("DISPLAY"):
         sys.exit("no X display: run under xvfb-run -a -s '-screen 0 1280x1024x24'")
@@ -233,10 +234,12 @@ class Session:
         record = self.probe("metrics")[0]
         return {k: int(v) for k, v in record.items() if k != "kind"}
 
-    def start(self, exe, label):
+    def start(self, exe, label, env=None):
+        """Starts exe with a TEMP directory of its own; `env` adds variables
+        to the environment it inherits (Wine passes them on to the player)."""
         temp = self.path(f"temp_{label}")
         os.makedirs(temp, exist_ok=True)
-        player = Player(self, exe, temp)
+        player = Player(self, exe, temp, env)
         self.players.append(player)
         return player
 
@@ -254,14 +257,14 @@ class Player:
     TEMP (Wine does not pass the Unix one on) and ends the player when it is
     itself killed."""
 
-    def __init__(self, session, exe, temp):
+    def __init__(self, session, exe, temp, env=None):
         self.session = session
         self.temp = temp
         self.lines = queue.Queue()
         self.process = subprocess.Popen(
             [session.args.wine_run, session.args.probe, "launch", wine_path(temp), wine_path(exe)],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-            text=True)
+            text=True, env=dict(os.environ, **env) if env else None)
         threading.Thread(target=self._read, daemon=True).start()
         self.pid = None
         line = self._line(30)
