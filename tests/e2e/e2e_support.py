@@ -448,6 +448,17 @@ def keys(*names):
     xdotool("key", *names)
 
 
+def close_with_alt_f4(player):
+    """Focuses the player's main window and presses Alt+F4: with no window
+    manager the key reaches Wine, whose default window procedure makes it
+    SC_CLOSE, so the window is destroyed as by the close box."""
+    found = x_window_named(MAIN_TITLE)
+    if found is None:
+        raise Abort(f"the player's window is not on the screen ({player.describe()})")
+    xdotool("windowfocus", "--sync", found[0])
+    keys("alt+F4")
+
+
 def park_mouse():
     """Moves the pointer to the screen's bottom-right corner, away from every
     window, so no hover effect changes a screenshot."""

@@ -122,7 +122,7 @@ def check_play(checks, play, expected, name):
                  f"{name}: the device is reset and closed when the song ends")
 
 
-def start_player(session, checks):
+def start_player(session):
     exe = session.pack("e2e_song.exe", [("gif", quiet_gif()),
                                         ("midi", midiwriter.encode(song()))])
     shutil.copyfile(session.args.midi_driver, session.path("midimap.dll"))
@@ -136,19 +136,11 @@ def start_player(session, checks):
     return player, log
 
 
-def close_window(player):
-    found = e2e.x_window_named(e2e.MAIN_TITLE)
-    if found:
-        e2e.xdotool("windowfocus", "--sync", found[0])
-    e2e.keys("alt+F4")
-    return player.wait(15)
-
-
 def body(checks, session):
     if not session.args.midi_driver:
         raise e2e.Abort("--midi-driver is required")
     expected = midiwriter.channel_messages(song())
-    player, log = start_player(session, checks)
+    player, log = start_player(session)
 
     def repeated():
         recording = Recording(log)
@@ -178,7 +170,8 @@ def body(checks, session):
         return len(plays) >= 3 and len(plays[-1].messages) >= 4
     if not e2e.wait_until(mid_song, 10, interval=0.05):
         raise e2e.Abort(f"no third play under way in 10 s ({player.describe()})")
-    code = close_window(player)
+    e2e.close_with_alt_f4(player)
+    code = player.wait(15)
     checks.equal(code, 0, "exit code after closing the window")
     final = Recording(log)
     last = final.plays[-1]
