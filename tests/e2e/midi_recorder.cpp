@@ -12,7 +12,7 @@
 // the log can be read while the player runs.
 //
 // With MIDI_RECORDER_PIN_SEQUENCER=1 the driver also keeps the sequencer
-// driver (mciseq.drv) loaded for the life of the process; see PinSequencer.
+// DLL (mciseq.dll) loaded for the life of the process; see PinSequencer.
 #include <windows.h>
 #include <mmddk.h>
 
@@ -67,7 +67,7 @@ void Notify(UINT message, DWORD_PTR param) {
 
 // Wine's sequencer posts its completion notice from its playback thread and
 // only then returns from that thread. A player that closes the device in
-// its notice handler can make Wine unload mciseq.drv while that thread is
+// its notice handler can make Wine unload mciseq.dll while that thread is
 // still on its way out of it. An extra reference keeps the code mapped, so
 // the song's repeat can be observed without the process faulting.
 void PinSequencer() {
