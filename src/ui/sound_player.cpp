@@ -5,6 +5,7 @@
 #include "payload/sound_extraction.h"
 
 UINT midiDeviceId = 0;
+bool sequencerDriverLoadTried = false;
 
 namespace {
 
@@ -12,10 +13,26 @@ namespace {
 // WAVE longer than one loop of the animation is never cut off.
 const DWORD playWaveFlags = SND_FILENAME | SND_NOSTOP | SND_ASYNC;
 
+// The song is closed and reopened at every repeat, from the completion
+// notice. Some MCI implementations unload the sequencer's driver at the
+// close while the driver's playback thread, which posted that notice, is
+// still returning through the driver's code. One reference of our own, taken
+// once and never released, keeps the driver mapped for the life of the
+// process. Without it nothing changes but that margin, so a failed load is
+// not a failure.
+void KeepSequencerDriverLoaded()
+{
+    if (sequencerDriverLoadTried)
+        return;
+    sequencerDriverLoadTried = true;
+    LoadLibraryA("mciseq.dll");
+}
+
 // Opens the MIDI file on the sequencer; stores the device id and returns 1,
 // or returns 0 with no device open.
 int OpenMidi()
 {
+    KeepSequencerDriverLoaded();
     MCI_OPEN_PARMSA open = {};
     open.lpstrDeviceType = "sequencer";
     open.lpstrElementName = midiTempPath;

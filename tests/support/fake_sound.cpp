@@ -79,12 +79,25 @@ BOOL WINAPI FakePlaySoundA(LPCSTR sound, HMODULE module, DWORD flags)
     return fakeSound.playSoundResult;
 }
 
+HMODULE WINAPI FakeLoadLibraryA(LPCSTR name)
+{
+    if (name && lstrcmpiA(name, "mciseq.dll") == 0) {
+        RecordCall("LoadLibraryA(" + Quoted(name) + ")");
+        return fakeSound.sequencerDriver;
+    }
+    using LoadLibraryFunction = HMODULE(WINAPI*)(LPCSTR);
+    static const auto systemLoadLibraryA = reinterpret_cast<LoadLibraryFunction>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
+    return systemLoadLibraryA(name);
+}
+
 }  // namespace
 
+FAKE_IMPORT(LoadLibraryA, 4, FakeLoadLibraryA);
 FAKE_IMPORT(mciSendCommandA, 16, FakeMciSendCommandA);
 FAKE_IMPORT(PlaySoundA, 12, FakePlaySoundA);
 
 void ResetFakeSound()
 {
-    fakeSound = FakeSoundService{0, 0, 0, 0, 0x31, TRUE};
+    fakeSound = FakeSoundService{0, 0, 0, 0, 0x31, TRUE, reinterpret_cast<HMODULE>(0x6EB80000)};
 }

@@ -13,6 +13,7 @@ namespace {
 
 const HWND window = reinterpret_cast<HWND>(0x1234);
 
+const std::string loadDriver = "LoadLibraryA(\"mciseq.dll\")";
 const std::string openSong =
     "mciSendCommandA(0x0, MCI_OPEN, flags 0x2200, type \"sequencer\", "
     "element \"C:\\temp\\pavolin.mid\")";
@@ -31,6 +32,7 @@ protected:
         ResetFakeSound();
         ClearRecordedCalls();
         midiDeviceId = 0;
+        sequencerDriverLoadTried = false;
         std::strcpy(midiTempPath, "C:\\temp\\pavolin.mid");
         std::strcpy(waveTempPath, "C:\\temp\\pavolin.wav");
     }
@@ -45,11 +47,11 @@ protected:
 
 }  // namespace
 
-TEST_F(SoundPlayerTest, FirstPlayOpensTheSequencerAndPlaysWithNotice)
+TEST_F(SoundPlayerTest, FirstPlayLoadsTheDriverOpensTheSequencerAndPlaysWithNotice)
 {
     PlayMidi(window);
 
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {openSong, Play(0x31)}));
+    EXPECT_TRUE(CallsMatch(RecordedCalls(), {loadDriver, openSong, Play(0x31)}));
     EXPECT_EQ(0x31u, midiDeviceId) << "the id the (fake) open handed back";
 }
 
@@ -63,6 +65,26 @@ TEST_F(SoundPlayerTest, SongCompletionStopsClosesOpensAndPlaysOnce)
 
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {Stop(0x31), Close(0x31), openSong, Play(0x32)}));
     EXPECT_EQ(0x32u, midiDeviceId);
+}
+
+// The driver is loaded once for the life of the process, whether or not the
+// load succeeds, and a failed load leaves the song's commands as they were.
+TEST_F(SoundPlayerTest, DriverIsLoadedOnceWhateverTheLoadGives)
+{
+    for (HMODULE driver : {reinterpret_cast<HMODULE>(0x6EB80000), HMODULE{}}) {
+        SCOPED_TRACE(driver ? "driver loads" : "driver load fails");
+        SetUp();
+        fakeSound.sequencerDriver = driver;
+
+        PlayMidi(window);
+        CloseMidi();
+        PlayMidi(window);
+        CloseMidi();
+
+        EXPECT_TRUE(CallsMatch(RecordedCalls(), {loadDriver, openSong, Play(0x31), Stop(0x31),
+                                                 Close(0x31), openSong, Play(0x32), Stop(0x32),
+                                                 Close(0x32)}));
+    }
 }
 
 TEST_F(SoundPlayerTest, OpenDeviceIsReusedWithoutOpeningAgain)
@@ -82,7 +104,7 @@ TEST_F(SoundPlayerTest, FailedOpenSendsNothingMore)
     PlayMidi(window);
     CloseMidi();
 
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {openSong}));
+    EXPECT_TRUE(CallsMatch(RecordedCalls(), {loadDriver, openSong}));
     EXPECT_EQ(0u, midiDeviceId);
 }
 
@@ -93,7 +115,7 @@ TEST_F(SoundPlayerTest, FailedPlayClosesAndForgetsTheDevice)
     PlayMidi(window);
     CloseMidi();
 
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {openSong, Play(0x31), Close(0x31)}));
+    EXPECT_TRUE(CallsMatch(RecordedCalls(), {loadDriver, openSong, Play(0x31), Close(0x31)}));
     EXPECT_EQ(0u, midiDeviceId);
 }
 
@@ -114,6 +136,7 @@ TEST_F(SoundPlayerTest, NoMidiPayloadSendsNoCommand)
 
     PlayMidi(window);
     EXPECT_EQ(0u, CloseMidi());
+    EXPECT_FALSE(sequencerDriverLoadTried) << "no song, no driver";
 
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {}));
 }
