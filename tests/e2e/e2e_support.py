@@ -234,12 +234,13 @@ class Session:
         record = self.probe("metrics")[0]
         return {k: int(v) for k, v in record.items() if k != "kind"}
 
-    def start(self, exe, label, env=None):
+    def start(self, exe, label, env=None, stderr_path=None):
         """Starts exe with a TEMP directory of its own; `env` adds variables
-        to the environment it inherits (Wine passes them on to the player)."""
+        to the environment it inherits (Wine passes them on to the player).
+        Wine's own messages (WINEDEBUG) go to `stderr_path` when given."""
         temp = self.path(f"temp_{label}")
         os.makedirs(temp, exist_ok=True)
-        player = Player(self, exe, temp, env)
+        player = Player(self, exe, temp, env, stderr_path)
         self.players.append(player)
         return player
 
@@ -257,14 +258,17 @@ class Player:
     TEMP (Wine does not pass the Unix one on) and ends the player when it is
     itself killed."""
 
-    def __init__(self, session, exe, temp, env=None):
+    def __init__(self, session, exe, temp, env=None, stderr_path=None):
         self.session = session
         self.temp = temp
         self.lines = queue.Queue()
+        errors = open(stderr_path, "wb") if stderr_path else subprocess.DEVNULL
         self.process = subprocess.Popen(
             [session.args.wine_run, session.args.probe, "launch", wine_path(temp), wine_path(exe)],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=errors, stdin=subprocess.DEVNULL,
             text=True, env=dict(os.environ, **env) if env else None)
+        if stderr_path:
+            errors.close()
         threading.Thread(target=self._read, daemon=True).start()
         self.pid = None
         line = self._line(30)

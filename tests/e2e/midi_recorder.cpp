@@ -10,9 +10,6 @@
 // Times come from one performance counter, so the lines of a run can be
 // compared with each other. Each line is written with a single append, so
 // the log can be read while the player runs.
-//
-// With MIDI_RECORDER_PIN_SEQUENCER=1 the driver also keeps the sequencer
-// DLL (mciseq.dll) loaded for the life of the process; see PinSequencer.
 #include <windows.h>
 #include <mmddk.h>
 
@@ -63,19 +60,6 @@ void Notify(UINT message, DWORD_PTR param) {
     DriverCallback(client.desc.dwCallback, HIWORD(client.flags),
                    reinterpret_cast<HDRVR>(client.desc.hMidi), message, client.desc.dwInstance,
                    param, 0);
-}
-
-// Wine's sequencer posts its completion notice from its playback thread and
-// only then returns from that thread. A player that closes the device in
-// its notice handler can make Wine unload mciseq.dll while that thread is
-// still on its way out of it. An extra reference keeps the code mapped, so
-// the song's repeat can be observed without the process faulting.
-void PinSequencer() {
-    char value[8];
-    DWORD length = GetEnvironmentVariableA("MIDI_RECORDER_PIN_SEQUENCER", value, sizeof value);
-    if (length == 1 && value[0] == '1' && LoadLibraryA("mciseq.dll") != nullptr) {
-        Record("pinned mciseq.dll");
-    }
 }
 
 DWORD Capabilities(MIDIOUTCAPSW* caps, DWORD_PTR size) {
@@ -164,7 +148,6 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, L
     switch (message) {
     case DRV_LOAD:
         QueryPerformanceFrequency(&counterFrequency);
-        PinSequencer();
         return 1;
     case DRV_FREE:
     case DRV_OPEN:

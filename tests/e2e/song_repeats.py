@@ -5,14 +5,15 @@ closes and reopens the sequencer many times, and reports how many repeats
 it made and whether the player faulted. Not part of the test run.
 
   song_repeats.py --player P.EXE --probe PROBE.EXE --midi-driver MIDIMAP.DLL
-                  [--seconds 30] [--runs 4] [--unpinned]
+                  [--seconds 30] [--runs 4] [--busy]
 
---unpinned lets Wine unload its sequencer DLL at each close, as it does for
-a player on its own; by default the recorder keeps it loaded, as the tests do.
+--busy keeps every core of the machine busy with spinning processes while
+the runs last, since the fault it looks for depends on thread timing.
 Run it as the test command runs the e2e tests (in xvfb-run, with a
 wineserver for the build's prefix).
 """
 
+import multiprocessing
 import os
 import shutil
 import sys
@@ -22,14 +23,19 @@ import e2e_support as e2e
 import midiwriter
 
 options = {"--seconds": 30.0, "--runs": 4}
-pinned = "--unpinned" not in sys.argv
+busy = "--busy" in sys.argv
 for name in list(options):
     if name in sys.argv:
         at = sys.argv.index(name)
         options[name] = type(options[name])(sys.argv[at + 1])
         del sys.argv[at:at + 2]
-if not pinned:
-    sys.argv.remove("--unpinned")
+if busy:
+    sys.argv.remove("--busy")
+
+
+def spin():
+    while True:
+        pass
 
 
 def short_song():
@@ -43,7 +49,6 @@ def short_song():
 def one_run(session, exe, number):
     log = session.path(f"repeats{number}.log")
     env = {"MIDI_RECORDER_LOG": e2e.wine_path(log),
-           "MIDI_RECORDER_PIN_SEQUENCER": "1" if pinned else "0",
            "WINEDLLOVERRIDES": "midimap=n;mscoree,mshtml="}
     player = session.start(exe, f"run{number}", env)
     started = time.monotonic()
@@ -62,14 +67,23 @@ def body(checks, session):
         [e2e.gifwriter.Frame(e2e.gifwriter.solid(32, 32, 0), delay=100)]))
     exe = session.pack("repeats.exe", [("gif", gif), ("midi", midiwriter.encode(short_song()))])
     shutil.copyfile(session.args.midi_driver, session.path("midimap.dll"))
+    spinners = [multiprocessing.Process(target=spin, daemon=True)
+                for _ in range(os.cpu_count() if busy else 0)]
+    for spinner in spinners:
+        spinner.start()
     total_repeats = total_faults = 0
-    for number in range(options["--runs"]):
-        repeats, faulted, code = one_run(session, exe, number)
-        total_repeats += repeats
-        total_faults += faulted
-        print(f"run {number + 1}: {repeats} repeats, "
-              + (f"player ended by itself (code {code:#x})" if faulted else "no fault"))
-    print(f"{'pinned' if pinned else 'unpinned'}: {total_faults} fault(s) "
+    try:
+        for number in range(options["--runs"]):
+            repeats, faulted, code = one_run(session, exe, number)
+            total_repeats += repeats
+            total_faults += faulted
+            print(f"run {number + 1}: {repeats} repeats, "
+                  + (f"player ended by itself (code {code:#x})" if faulted else "no fault"),
+                  flush=True)
+    finally:
+        for spinner in spinners:
+            spinner.terminate()
+    print(f"{'busy' if busy else 'no added load'}: {total_faults} fault(s) "
           f"in {total_repeats} repeats")
 
 
