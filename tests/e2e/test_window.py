@@ -3,8 +3,10 @@
 icon; a client area of exactly the animation's size without scroll bars; the
 first frame and a later frame on screen pixel for pixel; the scroll bars
 that a border drag brings and takes away, their limits, and the picture
-moving by 10 and 100 pixels for clicks on arrows and bars; the close box
-ending the player with exit code 0 and no temporary file left.
+moving by 10 and 100 pixels for clicks on arrows and bars; the caption
+buttons drawn as symbols, not as the letters Wine falls back to without its
+Marlett font; the close box ending the player with exit code 0 and no
+temporary file left.
 
 usage: test_window.py --player PLAYER.EXE --probe PROBE.EXE [--wine-run SCRIPT]
 """
@@ -99,6 +101,65 @@ def check_bars(checks, window, horizontal, vertical, what):
     checks.equal(shown, (horizontal, vertical), f"{what}: (horizontal, vertical) scroll bar shown")
 
 
+def caption_buttons(window, m):
+    """The caption strip's close button and the minimize/maximize pair, as
+    (rows, x0, x1) column ranges of non-caption colour scanned leftwards
+    from the right end of the caption's middle row."""
+    top = window.top + m["cyframe"]
+    left = window.left + m["cxframe"]
+    rows = e2e.capture(left, top, window.width - 2 * m["cxframe"], m["cycaption"])
+    width = len(rows[0]) // 3
+    caption = e2e.pixel(rows, width - 3, 0)
+    middle = m["cycaption"] // 2
+    runs, x = [], width - 1
+    while x >= 0 and len(runs) < 2:
+        if e2e.pixel(rows, x, middle) == caption:
+            x -= 1
+            continue
+        end = x
+        while x >= 0 and e2e.pixel(rows, x, middle) != caption:
+            x -= 1
+        if end - x >= 8:
+            runs.append((x + 1, end + 1))
+    return rows, runs
+
+
+def dark_pixels(rows, x0, x1):
+    """Glyph pixels inside a button: darker than mid-grey (glyphs are drawn
+    smoothed), away from the 3-D edges."""
+    return {(x, y) for y in range(2, len(rows) - 2) for x in range(x0 + 2, x1 - 2)
+            if sum(e2e.pixel(rows, x, y)) < 384}
+
+
+def mirror_symmetric(points):
+    """Whether a shape equals its own left-right mirror image (X, box)."""
+    if not points:
+        return False
+    low = min(x for x, _ in points)
+    high = max(x for x, _ in points)
+    return {(low + high - x, y) for x, y in points} == points
+
+
+def check_caption_buttons(checks, window, m):
+    """Wine draws the caption buttons with glyphs of its Marlett font;
+    without that font they come out as the letters '0', '1' and 'r'. The
+    close glyph is an X (the same mirrored), the minimize glyph a bar a
+    row or two high, where 'r' is lopsided and '0' is tall."""
+    rows, runs = caption_buttons(window, m)
+    if not checks.equal(len(runs), 2, "caption buttons found: close, and minimize with maximize"):
+        return
+    close = dark_pixels(rows, *runs[0])
+    checks.check(len(close) >= 8 and mirror_symmetric(close),
+                 "the close button shows a cross, not the letter 'r'",
+                 f"{len(close)} glyph pixels, mirror-symmetric: {mirror_symmetric(close)}",
+                 "a mirror-symmetric cross")
+    pair_left, pair_right = runs[1]
+    minimize = dark_pixels(rows, pair_left, (pair_left + pair_right) // 2)
+    glyph_rows = {y for _, y in minimize}
+    checks.check(0 < len(glyph_rows) <= 3, "the minimize button shows a bar, not the digit '0'",
+                 f"glyph {len(glyph_rows)} rows high", "1 to 3 rows")
+
+
 def body(checks, session):
     gif, (first, held) = animation()
     sound = [("wave", make_sample.wave_bytes()), ("midi", make_sample.midi_bytes())]
@@ -114,6 +175,7 @@ def body(checks, session):
     wait_for_picture(checks, window, first, "first frame on screen, pixel for pixel",
                      wrong=held)
 
+    check_caption_buttons(checks, window, session.metrics())
     checks.equal(window.class_name, e2e.MAIN_CLASS, "window class")
     checks.equal(window.title, e2e.MAIN_TITLE, "window title")
     found = e2e.x_window_named(e2e.MAIN_TITLE)
