@@ -154,6 +154,10 @@ def prepare_gif(args, warn) -> (bytes, str, List[int], int):
     """The GIF bytes to pack, a line on what was done, the delays and the
     memory the player needs."""
     gif = load_gif(args.gif)
+    if args.as_is:
+        if gif.global_table is None:
+            raise Failure(f"{args.gif}: no global colour table: the player would not play it")
+        check_memory(analysis.input_memory(gif))
     decoder = Decoder(gif)
     progress = ProgressBar()
     findings = analyse(gif, decoder, args.background, progress)
@@ -163,8 +167,6 @@ def prepare_gif(args, warn) -> (bytes, str, List[int], int):
     if args.as_is:
         for line in findings.differences():
             warn(f"as is: {line}")
-        if gif.global_table is None:
-            raise Failure(f"{args.gif}: no global colour table: the player would not play it")
         return gif.raw, "GIF packed as is", delays, findings.memory
     retime = args.browser_timing and findings.short_delays
     if findings.plays_as_browser and not retime:
@@ -176,6 +178,12 @@ def prepare_gif(args, warn) -> (bytes, str, List[int], int):
     result = run_flatten(gif, options_from(args), decoder, progress)
     summary = "GIF flattened: " + "; ".join(reasons[:2]) + f"\n  {colour_note(result)}"
     return result.data, summary, [f.delay for f in result.frames], output_memory(gif, result)
+
+
+def check_memory(memory: int) -> None:
+    if memory > analysis.MEMORY_LIMIT:
+        raise Failure(f"the player would need {analysis.mib(memory)} for this animation, more than "
+                      f"{analysis.mib(analysis.MEMORY_LIMIT)} (fewer or smaller frames would fit)")
 
 
 def check_sound(path: Optional[str], kind: str) -> Optional[bytes]:
@@ -203,9 +211,7 @@ def command_make(args) -> int:
     except container.StubError as error:
         raise Failure(f"{player_path}: {error}")
     gif_bytes, gif_line, delays, memory = prepare_gif(args, warn)
-    if memory > analysis.MEMORY_LIMIT:
-        raise Failure(f"the player would need {analysis.mib(memory)} for this animation, more than "
-                      f"{analysis.mib(analysis.MEMORY_LIMIT)} (fewer or smaller frames would fit)")
+    check_memory(memory)
     if memory > analysis.LARGE_MEMORY:
         warn(f"a large animation: the player needs {analysis.mib(memory)} of memory to play it")
     payloads = {"gif": gif_bytes}

@@ -1,0 +1,160 @@
+"""Shared by the animpack tests: small GIFs written byte by byte, a fake
+32-bit Windows executable, running the command, and reading a flattened
+GIF back with Pillow (an independent decoder) as the player shows it."""
+
+import io
+import os
+import struct
+import subprocess
+import sys
+from dataclasses import dataclass, field
+from typing import List, Optional, Sequence, Tuple
+
+import numpy as np
+import pytest
+from PIL import Image
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import gifwriter  # noqa: E402
+
+ANIMPACK = os.path.join(ROOT, "tools", "animpack")
+
+# Colours of the test pictures by letter, so expected pictures read as text.
+COLOURS = {
+    "K": (0, 0, 0), "W": (255, 255, 255), "R": (255, 0, 0), "G": (0, 255, 0),
+    "B": (0, 0, 255), "Y": (255, 255, 0), "C": (0, 255, 255), "M": (255, 0, 255),
+    "O": (255, 128, 0), "P": (128, 0, 128),
+}
+
+
+def rgb_picture(rows: Sequence[str]) -> np.ndarray:
+    return np.array([[COLOURS[c] for c in row] for row in rows], np.uint8)
+
+
+@dataclass
+class FrameSpec:
+    rows: List[List[int]]
+    left: int = 0
+    top: int = 0
+    delay: Optional[int] = 10
+    disposal: int = 0
+    transparent: Optional[int] = None
+    local: Optional[str] = None        # letters of a local colour table
+    interlaced: bool = False
+    data: Optional[bytes] = None       # image data in place of the encoded rows
+    code_size: Optional[int] = None    # LZW minimum code size; None: from the table size
+
+
+@dataclass
+class GifSpec:
+    width: int
+    height: int
+    palette: Optional[str]             # letters of the global colour table; None: no table
+    frames: List[FrameSpec] = field(default_factory=list)
+    background: int = 0
+    loop: Optional[int] = 0            # None: no loop extension
+
+    def encode(self) -> bytes:
+        out = bytearray(b"GIF89a")
+        colours = [COLOURS[c] for c in self.palette] if self.palette else None
+        packed = 0x80 | 0x70 | gifwriter.table_size_bits(len(colours)) if colours else 0
+        out += struct.pack("<HHBBB", self.width, self.height, packed, self.background, 0)
+        if colours:
+            out += gifwriter.colour_table_bytes(colours)
+        if self.loop is not None:
+            out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01" + struct.pack("<H", self.loop) + b"\x00"
+        for frame in self.frames:
+            out += encode_frame(frame, len(colours) if colours else 256)
+        out.append(0x3B)
+        return bytes(out)
+
+
+def encode_frame(frame: FrameSpec, colour_count: int) -> bytes:
+    out = bytearray()
+    if frame.delay is not None or frame.disposal or frame.transparent is not None:
+        packed = frame.disposal << 2 | (1 if frame.transparent is not None else 0)
+        out += b"\x21\xF9\x04" + struct.pack("<BHB", packed, frame.delay or 0, frame.transparent or 0) + b"\0"
+    local = [COLOURS[c] for c in frame.local] if frame.local else None
+    width, height = len(frame.rows[0]) if frame.rows else 0, len(frame.rows)
+    packed = (0x40 if frame.interlaced else 0) | (0x80 | gifwriter.table_size_bits(len(local)) if local else 0)
+    out += b"\x2C" + struct.pack("<HHHHB", frame.left, frame.top, width, height, packed)
+    if local:
+        out += gifwriter.colour_table_bytes(local)
+        colour_count = len(local)
+    code_size = frame.code_size or max(2, gifwriter.table_size_bits(colour_count) + 1)
+    if frame.data is not None:
+        return bytes(out) + bytes([code_size]) + gifwriter.sub_blocks(frame.data)
+    order = gifwriter.interlaced_order(height) if frame.interlaced else range(height)
+    pixels = [p for y in order for p in frame.rows[y]]
+    return bytes(out) + bytes([code_size]) + gifwriter.sub_blocks(gifwriter.lzw_encode(pixels, code_size))
+
+
+def rows(*text: str) -> List[List[int]]:
+    """Index rows from digit strings: rows("012", "210")."""
+    return [[int(c) for c in line] for line in text]
+
+
+def fake_player(overlay: bytes = b"", machine: int = 0x14C) -> bytes:
+    """A minimal PE image: DOS header, PE header, one section of 512 bytes
+    of raw data, then `overlay`."""
+    dos = bytearray(64)
+    dos[:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, 64)
+    optional = bytearray(0xE0)
+    struct.pack_into("<H", optional, 0, 0x10B)
+    coff = struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, len(optional), 0x0102)
+    header_end = 64 + 4 + len(coff) + len(optional) + 40
+    raw_pointer = (header_end + 511) // 512 * 512
+    section = struct.pack("<8sIIIIIIHHI", b".text", 512, 0x1000, 512, raw_pointer, 0, 0, 0, 0, 0x60000020)
+    head = bytes(dos) + b"PE\0\0" + coff + bytes(optional) + section
+    head += bytes(raw_pointer - len(head))
+    body = b"---GIF_BEGINS_HERE\0---WAVE_BEGINS_HERE\0" + bytes(512 - 39)
+    return head + body + overlay
+
+
+def wave_bytes() -> bytes:
+    fmt = struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", 4) + b"\x80\x90\x80\x70"
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def midi_bytes() -> bytes:
+    events = b"\x00\x90\x3C\x40\x60\x80\x3C\x40\x00\xFF\x2F\x00"
+    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96) + b"MTrk" + struct.pack(">I", len(events)) + events
+
+
+def run_animpack(*arguments, check=True, launcher=False) -> subprocess.CompletedProcess:
+    """Runs the command in a child process: through the launcher script, or
+    directly with this interpreter, which saves the launcher's probing."""
+    command = [ANIMPACK] if launcher else [sys.executable, "-m", "animpack_core"]
+    environment = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "tools"))
+    result = subprocess.run(command + [str(a) for a in arguments], capture_output=True, text=True,
+                            env=environment)
+    if check and result.returncode != 0:
+        raise AssertionError(f"animpack {' '.join(map(str, arguments))} failed ({result.returncode}):\n"
+                             f"{result.stdout}{result.stderr}")
+    return result
+
+
+def pillow_pictures(data: bytes) -> List[Tuple[np.ndarray, int]]:
+    """(RGB picture, delay in hundredths) of each frame, read by Pillow. For
+    a GIF with opaque frames and no disposal this is what the player shows."""
+    pictures = []
+    with Image.open(io.BytesIO(data)) as image:
+        for index in range(image.n_frames):
+            image.seek(index)
+            pictures.append((np.asarray(image.convert("RGB")).copy(), image.info.get("duration", 0) // 10))
+    return pictures
+
+
+@pytest.fixture
+def player_exe(tmp_path):
+    """A player to pack with: the real one when the build made it (CTest
+    names it in ANIMPACK_PLAYER), else a fake executable."""
+    real = os.environ.get("ANIMPACK_PLAYER")
+    if real and os.path.exists(real):
+        return real
+    path = tmp_path / "player.exe"
+    path.write_bytes(fake_player())
+    return str(path)
