@@ -36,7 +36,7 @@ def wave_file():
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--player", required=True, help="the player executable")
-    parser.add_argument("--packer", required=True, help="tools/pack.py")
+    parser.add_argument("--packer", required=True, help="tests/support/pack.py")
     parser.add_argument("--playing-gif", required=True, help="a GIF with a global colour table")
     parser.add_argument("--no-table-gif", required=True, help="a GIF without a global colour table")
     parser.add_argument("outdir")

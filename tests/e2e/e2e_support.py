@@ -25,7 +25,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import gifwriter  # noqa: E402
 
-PACKER = os.path.join(ROOT, "tools", "pack.py")
+PACKER = os.path.join(ROOT, "tests", "support", "pack.py")
 MAIN_CLASS = "PavolinMainWin"
 MAIN_TITLE = "Vantrel Animation Player"
 DIALOG_CLASS = "#32770"

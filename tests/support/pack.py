@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Makes a distributable animation: a copy of the player executable with
-payload sections appended behind it.
+"""Writes payload sections behind a stub for the tests: a copy of the stub
+with the sections appended exactly as asked, well-formed or not. Users make
+animations with tools/animpack, which checks and flattens what it packs.
 
 Each section is the byte '*', its tag, the byte ':', the payload length as an
 unsigned 32-bit little-endian number, and the payload bytes. Sections follow
