@@ -256,6 +256,13 @@ void AddString(int32_t slot, int32_t previousCode, int32_t root)
 
 }  // namespace
 
+void ForgetDictionary()
+{
+    std::memset(prefix, 0, sizeof prefix);
+    std::memset(suffix, 0, sizeof suffix);
+    rootSlotsReady = 0;
+}
+
 int32_t NextByte()
 {
     if (!source || !source->data || source->pos < 0 || source->pos >= source->size)

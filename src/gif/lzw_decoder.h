@@ -50,5 +50,9 @@ void ResetCodes(int16_t minCodeSize);
 // codeSize, or -1 when a byte was needed and the data had none.
 int16_t NextCode();
 
+// Puts the dictionary back as a fresh process has it. Only a malformed
+// stream can tell: its strings may run through entries of earlier images.
+void ForgetDictionary();
+
 // The byte at source->pos, advancing pos; -1 without a source or at its end.
 int32_t NextByte();
