@@ -1,8 +1,11 @@
 // Host stand-in for the Win32 types and calls that the decoding core uses:
 // global-memory blocks, RECT, the bitmap header and StretchDIBits. Blocks
-// come from malloc; a block over 2 GiB is refused, and so is any block that
-// would take the live blocks past 2 GiB in all, as in a 32-bit process's
-// address space. Tests can make allocations fail (HostFailAllocationsAfter).
+// come from malloc, except that under the address sanitizer blocks of 1 MiB
+// and more are mapped from the kernel page by page between poisoned guards
+// (still exact-size for the sanitizer, but free until touched). A block over
+// 2 GiB is refused, and so is any block that would take the live blocks past
+// 2 GiB in all, as in a 32-bit process's address space. Tests can make
+// allocations fail (HostFailAllocationsAfter).
 #pragma once
 
 #include <cstddef>
