@@ -1,5 +1,6 @@
 #include "gif/lzw_decoder.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "gif/row_placement.h"
@@ -12,165 +13,58 @@ int16_t endCode = 0;
 int16_t firstFree = 0;
 int16_t nextFree = 0;
 int16_t widthLimit = 0;
-int16_t blockRemaining = 0;
-uint8_t currentByte = 0;
-int16_t bitsLeft = 0;
-
-int16_t prefix[dictionarySize];
-uint8_t suffix[dictionarySize];
 
 namespace {
 
 const int32_t largestCodeSize = 12;
-const uint32_t codeMask[largestCodeSize + 1] = {
-    0x000, 0x001, 0x003, 0x007, 0x00F, 0x01F, 0x03F, 0x07F, 0x0FF, 0x1FF, 0x3FF, 0x7FF, 0xFFF,
+
+// One dictionary slot. A string of n characters is kept as 8-byte pieces, so
+// that it is written into the line a piece at a time rather than one prefix
+// step per character: its last ((n - 1) % 8) + 1 characters are in `tail`
+// (first of them in the low byte; the bytes above are don't-care), behind
+// the string of slot `head`, whose length is a multiple of 8 (unused when
+// n <= 8). Pieces are stored as 64-bit numbers and written low byte first,
+// the byte order of both the player's and the host's processor.
+// `length` 0 marks a string made from a previous code that had no such
+// string (only a malformed stream makes one); it is walked through `prefix`
+// and `suffix` instead. Those two are written for every new string and for
+// nothing else, since a malformed stream can walk into slots that earlier
+// images filled; the pieces of root slots are rewritten as images need them.
+struct Slot {
+    uint64_t tail;
+    uint16_t length;
+    uint16_t head;
+    uint16_t prefix;
+    uint8_t suffix;
+    uint8_t first;  // the string's first character
 };
 
-// One data sub-block, read whole before its first bit is used.
-uint8_t blockBuffer[255];
-int32_t blockReadPoint = 0;
+Slot slots[dictionarySize];
+// Slots below this hold the one-character strings of root codes. An image
+// overwrites the slots from its own firstFree on.
+int32_t rootSlotsReady = 0;
 
 // Strings whose prefix chain cannot be trusted are walked onto this stack,
 // last character first. No well-formed string is longer than the
 // dictionary, so a walk that would overflow it is malformed.
 uint8_t stack[dictionarySize];
 
-// Every slot's string in 8-byte pieces, so that a string is written into the
-// line a piece at a time rather than one prefix step per character. A string
-// of n characters is its last ((n - 1) % 8) + 1 characters, in stringTail
-// (first of them in the low byte, unused bytes 0), behind the string of slot
-// stringHead, whose length is a multiple of 8 (unused when n <= 8). Pieces
-// are stored as 64-bit numbers and written with their low byte first, which
-// is the byte order of both the player's and the host's processor.
-// Length 0 marks a string made from a previous code that had no such string
-// (only a malformed stream makes one); it is walked through prefix and
-// suffix on the stack instead.
-uint16_t stringLength[dictionarySize];
-uint64_t stringTail[dictionarySize];
-int16_t stringHead[dictionarySize];
-// Slots below this hold the one-character strings of root codes. An image
-// overwrites the slots from its own firstFree on.
-int32_t rootSlotsReady = 0;
-
-// The line being collected. A string that runs past the end of the line is
+// The lines being collected. A string that runs past the end of the line is
 // written whole and what lies beyond the line is moved to the front once the
 // line is placed, so there is room for the widest line, the longest string
 // and the unused bytes of a last 8-byte piece.
 uint8_t lineBuffer[maxLineWidth + dictionarySize + 8];
 
-// Makes the next sub-block's bytes current when the last one is used up.
-// A zero count is the image's block terminator: it is left unread, so the
-// caller's skip of the image data ends on it instead of eating the next block.
-bool FetchSubBlock()
+// Bits are gathered a machine word at a time: 32 bits on the player's
+// processor, 64 on the host's.
+typedef uintptr_t BitWord;
+const int32_t wordBits = static_cast<int32_t>(sizeof(BitWord)) * 8;
+
+BitWord LoadWord(const uint8_t* at)
 {
-    int32_t count = NextByte();
-    if (count <= 0) {
-        if (count == 0)
-            --source->pos;
-        blockRemaining = -1;
-        return false;
-    }
-    // As many of the count's bytes as the buffer holds; a buffer that ends
-    // early leaves its position at the end, as reading them singly would.
-    int32_t available = source->size - source->pos;
-    int32_t taken = count < available ? count : available;
-    std::memcpy(blockBuffer, source->data + source->pos, static_cast<size_t>(taken));
-    source->pos += taken;
-    if (taken < count) {
-        blockRemaining = -1;
-        return false;
-    }
-    blockRemaining = static_cast<int16_t>(count);
-    blockReadPoint = 0;
-    return true;
-}
-
-bool TakeByte()
-{
-    if (blockRemaining <= 0 && !FetchSubBlock())
-        return false;
-    currentByte = blockBuffer[blockReadPoint++];
-    --blockRemaining;
-    return true;
-}
-
-void RestartDictionary(int32_t minCodeSize)
-{
-    codeSize = static_cast<int16_t>(minCodeSize + 1);
-    widthLimit = static_cast<int16_t>(1 << (minCodeSize + 1));
-    nextFree = firstFree;
-}
-
-// NextCode for DecodeImage: the same bits, taken through local copies of the
-// sub-block and bit state, which the compiler can keep in registers while
-// bytes are stored into the line. Store writes them back.
-struct CodeReader {
-    const uint8_t* next;  // read point in blockBuffer
-    int32_t remaining;    // blockRemaining
-    uint32_t bits;        // bits not yet taken, lowest first
-    int32_t count;        // how many
-    uint8_t last;         // currentByte
-
-    void Load()
-    {
-        next = blockBuffer + blockReadPoint;
-        remaining = blockRemaining;
-        count = bitsLeft;
-        bits = count ? static_cast<uint32_t>(currentByte) >> (8 - count) : 0;
-        last = currentByte;
-    }
-
-    void Store() const
-    {
-        blockReadPoint = static_cast<int32_t>(next - blockBuffer);
-        blockRemaining = static_cast<int16_t>(remaining);
-        bitsLeft = static_cast<int16_t>(count);
-        currentByte = last;
-    }
-
-    // The next code of `width` bits, or -1 when the data ran out.
-    int32_t Read(int32_t width)
-    {
-        while (count < width) {
-            if (remaining <= 0 && !NextSubBlock())
-                return -1;
-            last = *next++;
-            --remaining;
-            bits |= static_cast<uint32_t>(last) << count;
-            count += 8;
-        }
-        int32_t code = static_cast<int32_t>(bits & codeMask[width]);
-        bits >>= width;
-        count -= width;
-        return code;
-    }
-
-    bool NextSubBlock()
-    {
-        Store();
-        if (!FetchSubBlock()) {
-            remaining = blockRemaining;
-            return false;
-        }
-        next = blockBuffer;
-        remaining = blockRemaining;
-        return true;
-    }
-};
-
-// Gives the root codes below `clear` their one-character strings where an
-// earlier image with a smaller clear code used the slots for its dictionary.
-void PrepareRootSlots(int32_t clear, int32_t first)
-{
-    for (int32_t code = rootSlotsReady; code < clear; ++code) {
-        stringLength[code] = 1;
-        stringTail[code] = static_cast<uint8_t>(code);
-        stringHead[code] = 0;
-    }
-    if (rootSlotsReady < clear)
-        rootSlotsReady = clear;
-    if (rootSlotsReady > first)
-        rootSlotsReady = first;
+    BitWord word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
 }
 
 void StorePiece(uint8_t* at, uint64_t piece)
@@ -178,22 +72,112 @@ void StorePiece(uint8_t* at, uint64_t piece)
     std::memcpy(at, &piece, sizeof piece);
 }
 
+// The code stream, read straight from the source's bytes one sub-block at a
+// time. A sub-block is taken whole (the source's position moves past it) the
+// first time one of its bits is needed, never earlier, so the position where
+// decoding stops is the one that byte-by-byte reading would leave.
+struct BitReader {
+    const uint8_t* next;      // next unread byte of the current sub-block
+    const uint8_t* blockEnd;  // end of the current sub-block
+    BitWord bits;             // bits not yet taken, lowest first
+    int32_t count;            // how many
+};
+
+// Makes the next sub-block current. False when there is none: the data ran
+// out, the source was detached, or a zero count (the image's block
+// terminator), which is left unread so that the caller's skip of the image
+// data ends on it instead of eating the next block.
+bool TakeSubBlock(BitReader& reader)
+{
+    int32_t count = NextByte();
+    if (count <= 0) {
+        if (count == 0)
+            --source->pos;
+        return false;
+    }
+    // A sub-block cut short by the end of the buffer is not used; the
+    // position goes to the end, as reading its bytes singly would leave it.
+    int32_t available = source->size - source->pos;
+    if (count > available) {
+        source->pos = source->size;
+        return false;
+    }
+    reader.next = source->data + source->pos;
+    reader.blockEnd = reader.next + count;
+    source->pos += count;
+    return true;
+}
+
+// Takes bytes one at a time until `width` bits are held, crossing into
+// further sub-blocks as needed. Fewer bits than `width` in the result means
+// the data ran out.
+__attribute__((noinline)) BitReader FillAcrossSubBlocks(BitReader reader, int32_t width)
+{
+    while (reader.count < width) {
+        if (reader.next == reader.blockEnd && !TakeSubBlock(reader))
+            return reader;
+        reader.bits |= static_cast<BitWord>(*reader.next++) << reader.count;
+        reader.count += 8;
+    }
+    return reader;
+}
+
+// At least `width` bits in reader.bits; false when the data ran out. Inside
+// a sub-block a whole word is loaded and as many of its bytes taken as fit.
+inline bool Fill(BitReader& reader, int32_t width)
+{
+    if (reader.count >= width)
+        return true;
+    if (reader.blockEnd - reader.next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
+        reader.bits |= LoadWord(reader.next) << reader.count;
+        reader.next += (wordBits - 1 - reader.count) >> 3;
+        reader.count |= wordBits - 8;
+        return true;
+    }
+    reader = FillAcrossSubBlocks(reader, width);
+    return reader.count >= width;
+}
+
+inline int32_t TakeCode(BitReader& reader, int32_t width)
+{
+    int32_t code = static_cast<int32_t>(reader.bits & ((BitWord{1} << width) - 1));
+    reader.bits >>= width;
+    reader.count -= width;
+    return code;
+}
+
+// Gives the root codes below `clear` their one-character strings where an
+// earlier image with a smaller clear code used the slots for its dictionary.
+void PrepareRootSlots(int32_t clear, int32_t first)
+{
+    for (int32_t code = rootSlotsReady; code < clear; ++code) {
+        slots[code].tail = static_cast<uint8_t>(code);
+        slots[code].length = 1;
+        slots[code].head = 0;
+        slots[code].first = static_cast<uint8_t>(code);
+    }
+    if (rootSlotsReady < clear)
+        rootSlotsReady = clear;
+    if (rootSlotsReady > first)
+        rootSlotsReady = first;
+}
+
 // Writes the string of slot `code`, `length` characters, to `out`; up to 7
 // bytes behind it are overwritten too.
-void WriteString(int32_t code, int32_t length, uint8_t* out)
+inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    StorePiece(at, stringTail[code]);
-    int32_t head = stringHead[code];
+    StorePiece(at, slots[code].tail);
+    int32_t head = slots[code].head;
     while (at != out) {
         at -= 8;
-        StorePiece(at, stringTail[head]);
-        head = stringHead[head];
+        StorePiece(at, slots[head].tail);
+        head = slots[head].head;
     }
 }
 
 // The string of `code` by the prefix walk, for a chain that may run through
-// slots not filled since the last clear code: a code at or above `nextFree`
+// slots not filled since the last clear code: a code at or above `nextSlot`
 // is the previous string followed by `firstChar`. Writes it to `out` and
 // returns its length, or -1 when it would overflow the stack.
 int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
@@ -207,8 +191,8 @@ int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
     while (code >= first) {
         if (top == dictionarySize)
             return -1;
-        stack[top++] = suffix[code];
-        code = prefix[code];
+        stack[top++] = slots[code].suffix;
+        code = slots[code].prefix;
     }
     if (top == dictionarySize)
         return -1;
@@ -218,48 +202,167 @@ int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
     return top;
 }
 
-// Places every full line of the `filled` bytes collected and moves the rest
-// to the front of the line buffer; returns how many that is.
-int32_t PlaceFullLines(int32_t filled, int32_t width)
+// Places every full line of the bytes collected up to `end` and moves the
+// rest to the front of the line buffer; returns where collecting goes on.
+__attribute__((noinline)) uint8_t* PlaceFullLines(uint8_t* end, int32_t width)
 {
     const uint8_t* line = lineBuffer;
-    while (filled >= width) {
+    while (end - line >= width) {
         PlaceLine(line, width);
         line += width;
-        filled -= width;
     }
-    CopyBytes(lineBuffer, line, filled);
-    return filled;
+    int32_t rest = static_cast<int32_t>(end - line);
+    CopyBytes(lineBuffer, line, rest);
+    return lineBuffer + rest;
 }
 
-// New string in slot `slot`: the string of `previousCode` followed by `root`.
-void AddString(int32_t slot, int32_t previousCode, int32_t root)
+// Why a run of codes ended.
+enum CodeRunEnd { atClearCode, atEndCode, outOfData };
+
+// Decoding state between clear codes, with the image's constants.
+struct Decoding {
+    BitReader reader;
+    uint8_t* out;  // where the next string goes in lineBuffer
+    int32_t lineWidth;
+    int32_t clear;
+    int32_t first;
+    int32_t width;
+    int32_t limit;
+    int32_t nextSlot;
+    int32_t previousCode;
+    int32_t previousLength;  // of previousCode's string; 0 when it has none to build on
+    int32_t firstChar;       // first character of previousCode's string
+};
+
+// The code just after a clear code (or at the start): nothing precedes it,
+// so it adds no string, and a code with no string yet is taken as
+// character 0. Returns the run's end when the code is no character.
+bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
 {
-    prefix[slot] = static_cast<int16_t>(previousCode);
-    suffix[slot] = static_cast<uint8_t>(root);
-    int32_t length = previousCode < slot ? stringLength[previousCode] : 0;
-    if (length == 0) {
-        stringLength[slot] = 0;
-        return;
+    for (;;) {
+        if (!Fill(d.reader, d.width)) {
+            end = outOfData;
+            return false;
+        }
+        int32_t code = TakeCode(d.reader, d.width);
+        if (code == d.clear + 1) {
+            end = atEndCode;
+            return false;
+        }
+        if (code == d.clear)
+            continue;
+        if (code >= d.nextSlot)
+            code = 0;
+        d.previousCode = code;
+        d.firstChar = static_cast<uint8_t>(code);
+        d.previousLength = 1;
+        *d.out++ = static_cast<uint8_t>(code);
+        if (d.out >= lineBuffer + d.lineWidth)
+            d.out = PlaceFullLines(d.out, d.lineWidth);
+        return true;
     }
-    int32_t tailLength = ((length - 1) & 7) + 1;
-    if (tailLength < 8) {
-        stringTail[slot] = stringTail[previousCode] |
-                           static_cast<uint64_t>(static_cast<uint8_t>(root)) << (8 * tailLength);
-        stringHead[slot] = stringHead[previousCode];
-    } else {
-        stringTail[slot] = static_cast<uint8_t>(root);
-        stringHead[slot] = static_cast<int16_t>(previousCode);
+}
+
+// Every other code until a clear code, the end code or the end of the data.
+// The state lives in locals meanwhile, since every byte stored into the line
+// could otherwise alias it.
+CodeRunEnd DecodeCodes(Decoding& d)
+{
+    BitReader reader = d.reader;
+    uint8_t* out = d.out;
+    uint8_t* const lineEnd = lineBuffer + d.lineWidth;
+    const int32_t clear = d.clear;
+    const int32_t first = d.first;
+    int32_t width = d.width;
+    int32_t limit = d.limit;
+    int32_t nextSlot = d.nextSlot;
+    int32_t previousCode = d.previousCode;
+    int32_t previousLength = d.previousLength;
+    int32_t firstChar = d.firstChar;
+    CodeRunEnd end = outOfData;
+
+    for (;;) {
+        if (!Fill(reader, width))
+            break;
+        int32_t code = TakeCode(reader, width);
+        int32_t length;
+        int32_t root;
+        if (code < clear) {
+            *out = static_cast<uint8_t>(code);
+            length = 1;
+            root = static_cast<uint8_t>(code);
+        } else if (code < nextSlot && code >= first && slots[code].length != 0) {
+            length = slots[code].length;
+            WriteString(code, length, out);
+            root = slots[code].first;
+        } else if (code >= nextSlot && previousLength != 0) {
+            // A code the encoder made one step ahead of us (or, malformed,
+            // further ahead): the previous string and its first character.
+            WriteString(previousCode, previousLength, out);
+            out[previousLength] = static_cast<uint8_t>(firstChar);
+            length = previousLength + 1;
+            root = firstChar;
+        } else if (code == clear) {
+            end = atClearCode;
+            break;
+        } else if (code == clear + 1) {
+            end = atEndCode;
+            break;
+        } else {
+            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
+            if (length < 0)
+                break;
+            root = out[0];
+        }
+        out += length;
+        if (out >= lineEnd)
+            out = PlaceFullLines(out, d.lineWidth);
+
+        // A full dictionary takes no more strings until the next clear code.
+        if (nextSlot < dictionarySize) {
+            Slot& slot = slots[nextSlot];
+            slot.prefix = static_cast<uint16_t>(previousCode);
+            slot.suffix = static_cast<uint8_t>(root);
+            if (previousLength != 0) {
+                const Slot& from = slots[previousCode];
+                int32_t used = previousLength & 7;
+                if (used != 0) {
+                    slot.tail = from.tail;
+                    reinterpret_cast<uint8_t*>(&slot.tail)[used] = static_cast<uint8_t>(root);
+                    slot.head = from.head;
+                } else {
+                    slot.tail = static_cast<uint8_t>(root);
+                    slot.head = static_cast<uint16_t>(previousCode);
+                }
+                slot.first = from.first;
+                slot.length = static_cast<uint16_t>(previousLength + 1);
+            } else {
+                slot.length = 0;
+            }
+            ++nextSlot;
+            // The code width grows as soon as the slot 2^n - 1 has been filled.
+            if (nextSlot == limit && width < largestCodeSize) {
+                limit *= 2;
+                ++width;
+            }
+            firstChar = root;
+            previousCode = code;
+            previousLength = code < nextSlot ? slots[code].length : 0;
+        }
     }
-    stringLength[slot] = static_cast<uint16_t>(length + 1);
+    d.reader = reader;
+    d.out = out;
+    d.width = width;
+    d.limit = limit;
+    d.nextSlot = nextSlot;
+    return end;
 }
 
 }  // namespace
 
 void ForgetDictionary()
 {
-    std::memset(prefix, 0, sizeof prefix);
-    std::memset(suffix, 0, sizeof suffix);
+    std::memset(slots, 0, sizeof slots);
     rootSlotsReady = 0;
 }
 
@@ -275,27 +378,9 @@ void ResetCodes(int16_t minCodeSize)
     clearCode = static_cast<int16_t>(1 << minCodeSize);
     endCode = static_cast<int16_t>(clearCode + 1);
     firstFree = static_cast<int16_t>(clearCode + 2);
-    RestartDictionary(minCodeSize);
-    blockRemaining = 0;
-    bitsLeft = 0;
-}
-
-int16_t NextCode()
-{
-    if (bitsLeft == 0) {
-        if (!TakeByte())
-            return -1;
-        bitsLeft = 8;
-    }
-    uint32_t result = static_cast<uint32_t>(currentByte) >> (8 - bitsLeft);
-    while (bitsLeft < codeSize) {
-        if (!TakeByte())
-            return -1;
-        result |= static_cast<uint32_t>(currentByte) << bitsLeft;
-        bitsLeft = static_cast<int16_t>(bitsLeft + 8);
-    }
-    bitsLeft = static_cast<int16_t>(bitsLeft - codeSize);
-    return static_cast<int16_t>(result & codeMask[codeSize]);
+    codeSize = static_cast<int16_t>(minCodeSize + 1);
+    widthLimit = static_cast<int16_t>(1 << (minCodeSize + 1));
+    nextFree = firstFree;
 }
 
 int16_t DecodeImage(int32_t lineWidth)
@@ -310,95 +395,27 @@ int16_t DecodeImage(int32_t lineWidth)
         return 0;
     PrepareRootSlots(clearCode, firstFree);
 
-    // The code state lives in locals while decoding, since every byte stored
-    // into the line could otherwise alias it; it goes back to the globals
-    // when decoding stops.
-    const int32_t clear = clearCode;
-    const int32_t end = endCode;
-    const int32_t first = firstFree;
-    int32_t width = codeSize;
-    int32_t limit = widthLimit;
-    int32_t nextSlot = nextFree;
-    CodeReader reader;
-    reader.Load();
-    int32_t filled = 0;
-
-    int32_t previousCode = 0;
-    int32_t firstChar = 0;
+    Decoding d = {};
+    d.out = lineBuffer;
+    d.lineWidth = lineWidth;
+    d.clear = clearCode;
+    d.first = firstFree;
     // The dictionary starts as a clear code leaves it, whether or not the
     // stream begins with one.
-    bool afterClear = true;
+    CodeRunEnd end = atClearCode;
+    while (end == atClearCode) {
+        d.width = minCodeSize + 1;
+        d.limit = 1 << d.width;
+        d.nextSlot = d.first;
+        if (DecodeFirstCode(d, end))
+            end = DecodeCodes(d);
+    }
+    codeSize = static_cast<int16_t>(d.width);
+    widthLimit = static_cast<int16_t>(d.limit);
+    nextFree = static_cast<int16_t>(d.nextSlot);
     // Only an end code places a partial line; running out of data, or a
     // string too long for the stack, drops it.
-    bool endCodeRead = false;
-    for (;;) {
-        int32_t code = reader.Read(width);
-        if (code < 0)
-            break;
-        if (code == end) {
-            endCodeRead = true;
-            break;
-        }
-        if (code == clear) {
-            width = minCodeSize + 1;
-            limit = 1 << width;
-            nextSlot = first;
-            afterClear = true;
-            continue;
-        }
-        uint8_t* out = lineBuffer + filled;
-        if (afterClear) {
-            // Nothing precedes this code, so it adds no string; a code with no
-            // string yet is taken as character 0.
-            if (code >= nextSlot)
-                code = 0;
-            previousCode = firstChar = code;
-            afterClear = false;
-            *out = static_cast<uint8_t>(code);
-            if (++filled == lineWidth)
-                filled = PlaceFullLines(filled, lineWidth);
-            continue;
-        }
-
-        // A known code yields its string; a code the encoder made one step
-        // ahead of us, the previous string followed by its first character.
-        int32_t length;
-        if (code < nextSlot && stringLength[code] != 0) {
-            length = stringLength[code];
-            WriteString(code, length, out);
-        } else if (code >= nextSlot && previousCode < nextSlot && stringLength[previousCode] != 0) {
-            length = stringLength[previousCode];
-            WriteString(previousCode, length, out);
-            out[length++] = static_cast<uint8_t>(firstChar);
-        } else {
-            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
-            if (length < 0)
-                break;
-        }
-        int32_t root = out[0];
-        filled += length;
-        if (filled >= lineWidth)
-            filled = PlaceFullLines(filled, lineWidth);
-
-        // A full dictionary takes no more strings until the next clear code.
-        if (nextSlot < dictionarySize) {
-            AddString(nextSlot, previousCode, root);
-            ++nextSlot;
-            // The code width grows as soon as the slot 2^n - 1 has been filled.
-            if (nextSlot >= limit && width < largestCodeSize) {
-                limit *= 2;
-                ++width;
-            }
-            firstChar = root;
-            previousCode = code;
-        }
-    }
-    reader.Store();
-    codeSize = static_cast<int16_t>(width);
-    widthLimit = static_cast<int16_t>(limit);
-    nextFree = static_cast<int16_t>(nextSlot);
-    // End code: a line cut short is placed with the bytes it has.
-    if (endCodeRead && filled > 0)
-        PlaceLine(lineBuffer, filled);
+    if (end == atEndCode && d.out > lineBuffer)
+        PlaceLine(lineBuffer, static_cast<int32_t>(d.out - lineBuffer));
     return 0;
 }

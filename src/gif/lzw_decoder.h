@@ -17,21 +17,13 @@ const int32_t dictionarySize = 4096;
 // row has been placed, which ends decoding at the next sub-block.
 extern MemoryBuffer* source;
 
-// Code state, set by ResetCodes and advanced by DecodeImage and NextCode.
-extern int16_t codeSize;        // width of the next code in bits, up to 12
-extern int16_t clearCode;       // 2^minimum code size
-extern int16_t endCode;         // clearCode + 1
-extern int16_t firstFree;       // clearCode + 2: first slot of a multi-character string
-extern int16_t nextFree;        // slot the next new string goes to, up to dictionarySize
-extern int16_t widthLimit;      // 2^codeSize: codeSize grows when nextFree reaches it
-extern int16_t blockRemaining;  // bytes of the current sub-block not yet taken
-extern uint8_t currentByte;     // byte whose bits are being taken
-extern int16_t bitsLeft;        // bits of currentByte not yet taken
-
-// Dictionary: for slot s >= firstFree, the string of prefix[s] followed by
-// the character suffix[s]. Never cleared; only slots below nextFree are live.
-extern int16_t prefix[dictionarySize];
-extern uint8_t suffix[dictionarySize];
+// Code state, set by ResetCodes and left by DecodeImage as decoding ended.
+extern int16_t codeSize;    // width of the next code in bits, up to 12
+extern int16_t clearCode;   // 2^minimum code size
+extern int16_t endCode;     // clearCode + 1
+extern int16_t firstFree;   // clearCode + 2: first slot of a multi-character string
+extern int16_t nextFree;    // slot the next new string goes to, up to dictionarySize
+extern int16_t widthLimit;  // 2^codeSize: codeSize grows when nextFree reaches it
 
 // Decodes one image from `source` (minimum code size byte, then data
 // sub-blocks) into lines of `lineWidth` bytes, handed to PlaceLine.
@@ -40,15 +32,13 @@ extern uint8_t suffix[dictionarySize];
 // string too long for the output stack. Returns -1 when the minimum code size
 // byte is missing, -20 when it lies outside 2..9. A width outside
 // 1..maxLineWidth reads the minimum code size byte and decodes nothing.
+// The dictionary is never cleared, so a malformed stream's strings may run
+// through entries that earlier images left.
 int16_t DecodeImage(int32_t lineWidth);
 
 // Sets the code state for a new image with minimum code size `minCodeSize`
-// (2..9) and abandons any sub-block bytes left from an earlier image.
+// (2..9): the next code is read from a fresh sub-block.
 void ResetCodes(int16_t minCodeSize);
-
-// The next code, 0..4095, taken least significant bit first at the current
-// codeSize, or -1 when a byte was needed and the data had none.
-int16_t NextCode();
 
 // Puts the dictionary back as a fresh process has it. Only a malformed
 // stream can tell: its strings may run through entries of earlier images.

@@ -1,5 +1,7 @@
 #include "gif/row_placement.h"
 
+#include <cstring>
+
 #include "gif/lzw_decoder.h"
 
 IndexedBitmap* target = nullptr;
@@ -50,10 +52,18 @@ int32_t NextRow(int32_t row, int32_t height)
     return row + 8 < height ? row + 8 : 4;
 }
 
+// A word at a time, front to back, so that a copy to a lower address of an
+// overlapping range (the line buffer moving its rest to the front) is safe.
 void CopyBytes(void* destination, const void* from, int32_t count)
 {
     uint8_t* to = static_cast<uint8_t*>(destination);
     const uint8_t* bytes = static_cast<const uint8_t*>(from);
-    for (int32_t i = 0; i < count; ++i)
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        std::memcpy(to + i, &word, sizeof word);
+    }
+    for (; i < count; ++i)
         to[i] = bytes[i];
 }

@@ -21,4 +21,5 @@ int32_t PlaceLine(const uint8_t* line, int32_t length);
 int32_t NextRow(int32_t row, int32_t height);
 
 // Copies `count` bytes front to back; a count of 0 or less copies nothing.
+// The ranges may overlap when `destination` lies below `from`.
 void CopyBytes(void* destination, const void* from, int32_t count);
