@@ -148,6 +148,38 @@ def pillow_pictures(data: bytes) -> List[Tuple[np.ndarray, int]]:
     return pictures
 
 
+def without_transparency_or_disposal(data: bytes) -> bytes:
+    """The GIF with every graphic control extension set to disposal 1 and no
+    transparent index: frames then simply pile up opaquely, as the player
+    draws them."""
+    out = bytearray(data)
+    pos = 13 + (3 * (2 << (data[10] & 7)) if data[10] & 0x80 else 0)
+
+    def skip_sub_blocks(pos):
+        while data[pos]:
+            pos += data[pos] + 1
+        return pos + 1
+
+    while pos < len(data) and data[pos] != 0x3B:
+        if data[pos] == 0x21:
+            if data[pos + 1] == 0xF9:
+                out[pos + 3] = 0x04
+            pos = skip_sub_blocks(pos + 2)
+        elif data[pos] == 0x2C:
+            packed = data[pos + 9]
+            pos += 10 + (3 * (2 << (packed & 7)) if packed & 0x80 else 0)
+            pos = skip_sub_blocks(pos + 1)
+        else:
+            raise ValueError(f"unexpected block 0x{data[pos]:02X} at {pos}")
+    return bytes(out)
+
+
+def player_pictures(data: bytes) -> List[Tuple[np.ndarray, int]]:
+    """What the player shows of a GIF whose colours are all in its global
+    table, read by Pillow."""
+    return pillow_pictures(without_transparency_or_disposal(data))
+
+
 @pytest.fixture
 def player_exe(tmp_path):
     """A player to pack with: the real one when the build made it (CTest

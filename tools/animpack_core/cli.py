@@ -306,7 +306,14 @@ def command_check(args) -> int:
 
 def command_flatten(args) -> int:
     gif = load_gif(args.input)
-    result = run_flatten(gif, options_from(args), Decoder(gif), ProgressBar())
+    decoder = Decoder(gif)
+    progress = ProgressBar()
+    findings = analyse(gif, decoder, args.background, progress)
+    if findings.plays_as_browser and not (args.browser_timing and findings.short_delays):
+        write_atomically(args.output, gif.raw)
+        print(f"wrote {args.output}: {gif.size:,} bytes, unchanged: the player shows it as a browser does")
+        return 0
+    result = run_flatten(gif, options_from(args), decoder, progress)
     write_atomically(args.output, result.data)
     delays = [f.delay for f in result.frames]
     print(f"wrote {args.output}: {len(result.data):,} bytes (from {gif.size:,}); "
