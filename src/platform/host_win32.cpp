@@ -1,5 +1,6 @@
 #include "platform/host_win32.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <unordered_map>
@@ -72,20 +73,35 @@ SIZE_T RoundUp(SIZE_T value, SIZE_T step)
     return (value + step - 1) / step * step;
 }
 
-// Layout: an inaccessible guard page, the block's pages, another guard page.
-// The block sits at the end of its pages, aligned as malloc would align it,
-// so at most alignment - 1 bytes lie between its end and the guard page;
-// those and the slack before the block are poisoned, which makes the first
-// byte past either end a reported error.
+// Memory whose shadow fills one page: mappings start and end on multiples of
+// it, so that their shadow pages are theirs alone and can be dropped whole.
+SIZE_T ShadowSpan()
+{
+    size_t scale = 0, offset = 0;
+    __asan_get_shadow_mapping(&scale, &offset);
+    return PageSize() << scale;
+}
+
+// Layout: an inaccessible guard page, the block's pages, then inaccessible
+// pages to the end of the mapping. The block sits at the end of its pages,
+// aligned as malloc would align it, so at most alignment - 1 bytes lie
+// between its end and the guard; those and the slack before the block are
+// poisoned, which makes the first byte past either end a reported error.
 void* MapBlock(SIZE_T bytes, Block& block)
 {
     SIZE_T page = PageSize();
+    SIZE_T span = ShadowSpan();
     SIZE_T dataBytes = RoundUp(bytes, page);
-    SIZE_T mappingBytes = dataBytes + 2 * page;
-    void* mapped = mmap(nullptr, mappingBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    SIZE_T mappingBytes = RoundUp(dataBytes + 2 * page, span);
+    // Mapped a span larger, then cut down to an aligned start.
+    void* mapped = mmap(nullptr, mappingBytes + span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (mapped == MAP_FAILED)
         return nullptr;
-    char* mapping = static_cast<char*>(mapped);
+    char* raw = static_cast<char*>(mapped);
+    char* mapping = reinterpret_cast<char*>(RoundUp(reinterpret_cast<uintptr_t>(raw), span));
+    if (mapping > raw)
+        munmap(raw, static_cast<size_t>(mapping - raw));
+    munmap(mapping + mappingBytes, static_cast<size_t>(raw + span - mapping));
     if (mprotect(mapping + page, dataBytes, PROT_READ | PROT_WRITE) != 0) {
         munmap(mapping, mappingBytes);
         return nullptr;
@@ -99,6 +115,17 @@ void* MapBlock(SIZE_T bytes, Block& block)
     return start;
 }
 
+// Gives the pages of a mapping's shadow back, clear: poisoning the guards
+// wrote to them, and mappings come and go at ever new addresses, so kept
+// shadow pages would add up to gigabytes over a long fuzzing run.
+void ReleaseShadow(const Block& block)
+{
+    size_t scale = 0, offset = 0;
+    __asan_get_shadow_mapping(&scale, &offset);
+    uintptr_t shadow = (reinterpret_cast<uintptr_t>(block.mapping) >> scale) + offset;
+    madvise(reinterpret_cast<void*>(shadow), block.mappingBytes >> scale, MADV_DONTNEED);
+}
+
 // Drops the pages but keeps the addresses reserved and inaccessible; the
 // oldest reservations are given back once the quarantine is full.
 void UnmapBlock(void* pointer, const Block& block)
@@ -108,6 +135,7 @@ void UnmapBlock(void* pointer, const Block& block)
     char* mappingEnd = block.mapping + block.mappingBytes;
     ASAN_UNPOISON_MEMORY_REGION(block.mapping, static_cast<size_t>(start - block.mapping));
     ASAN_UNPOISON_MEMORY_REGION(end, static_cast<size_t>(mappingEnd - end));
+    ReleaseShadow(block);
     void* reserved = mmap(block.mapping, block.mappingBytes, PROT_NONE,
                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
     if (reserved == MAP_FAILED) {

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +37,18 @@ long PagesSupplied()
     rusage usage = {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_minflt + usage.ru_majflt;
+}
+
+// Resident memory of this process in bytes.
+long ResidentBytes()
+{
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return -1;
+    int read = std::fscanf(statm, "%ld %ld", &pages, &resident);
+    std::fclose(statm);
+    return read == 2 ? resident * sysconf(_SC_PAGESIZE) : -1;
 }
 
 }  // namespace
@@ -101,6 +115,25 @@ TEST(HostGlobalMemory, UntouchedPagesOfALargeBlockCostNothing)
     long supplied = PagesSupplied() - before;
     // A malloc block under the sanitizer: some 65,000 pages of shadow.
     EXPECT_LT(supplied, 1000) << "pages supplied for a 1 GiB block with 3 bytes written";
+}
+
+// A fuzzing run makes millions of large blocks, each at a new address: what
+// one leaves behind, in the sanitizer's shadow or elsewhere, must not add up.
+TEST(HostGlobalMemory, ManyLargeBlocksLeaveNothingResident)
+{
+    const int blocks = 3000;
+    long before = ResidentBytes();
+    ASSERT_GT(before, 0);
+    for (int i = 0; i < blocks; ++i) {
+        SIZE_T bytes = MiB + static_cast<SIZE_T>(i) * 4099;
+        uint8_t* block = Allocate(bytes);
+        ASSERT_NE(block, nullptr) << bytes << " bytes";
+        block[0] = 1;
+        block[bytes - 1] = 2;
+        GlobalFree(block);
+    }
+    long grown = ResidentBytes() - before;
+    EXPECT_LT(grown, static_cast<long>(4 * MiB)) << "resident growth after " << blocks << " large blocks";
 }
 
 TEST(HostGlobalMemory, LiveBlocksStayWithinTheAddressSpaceOfA32BitProcess)
