@@ -2,7 +2,6 @@
 flatten, their refusals and warnings."""
 
 import os
-import struct
 
 import numpy as np
 import pytest

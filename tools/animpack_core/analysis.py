@@ -1,8 +1,8 @@
 """What the player would show differently from a browser, what it needs in
 memory, and whether `make` passes a GIF through or flattens it."""
 
-from dataclasses import dataclass, field
-from typing import Callable, List, Optional
+from dataclasses import dataclass
+from typing import Callable, List
 
 from .compose import Comparison, Decoder, background_key, clip, compare_views
 from .gif_stream import GifError, GifFile

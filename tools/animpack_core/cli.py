@@ -6,7 +6,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
-from typing import Dict, List, Optional
+from typing import List, Optional, Tuple
 
 from PIL import ImageColor
 
@@ -21,11 +21,16 @@ class Failure(Exception):
     """Ends the command with one line on stderr."""
 
 
-def default_player() -> str:
+def default_player() -> Optional[str]:
+    """$ANIMPACK_PLAYER, else the player the build makes when animpack runs
+    from the repository, else None."""
     configured = os.environ.get(PLAYER_VARIABLE)
     if configured:
         return configured
-    return str(Path(__file__).resolve().parents[2] / "build" / "win" / "src" / "player.exe")
+    repository = Path(__file__).resolve().parents[2]
+    if (repository / "src" / "CMakeLists.txt").exists():
+        return str(repository / "build" / "win" / "src" / "player.exe")
+    return None
 
 
 def read_file(path: str, what: str) -> bytes:
@@ -105,7 +110,6 @@ def load_gif(path: str) -> gif_stream.GifFile:
         analysis.check_decodable(gif)
     except gif_stream.GifError as error:
         raise Failure(f"{path}: {error}")
-    gif.raw = data
     return gif
 
 
@@ -150,7 +154,7 @@ def colour_note(result: flattening.Result) -> str:
     return note
 
 
-def prepare_gif(args, warn) -> (bytes, str, List[int], int):
+def prepare_gif(args, warn) -> Tuple[bytes, str, List[int], int]:
     """The GIF bytes to pack, a line on what was done, the delays and the
     memory the player needs."""
     gif = load_gif(args.gif)
@@ -202,6 +206,8 @@ def command_make(args) -> int:
     wave = check_sound(args.wave, "wave")
     midi = check_sound(args.midi, "midi")
     player_path = args.player or default_player()
+    if player_path is None:
+        raise Failure(f"no player given: name one with --player PLAYER.exe or set {PLAYER_VARIABLE}")
     if not os.path.exists(player_path):
         raise Failure(f"no player at {player_path}: build it, or give --player or set {PLAYER_VARIABLE}")
     stub = read_file(player_path, "player")

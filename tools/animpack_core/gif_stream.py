@@ -44,10 +44,11 @@ class GifFile:
     frames: List[Frame] = field(default_factory=list)
     ended_early: str = ""                # why the stream stopped before its trailer
     size: int = 0                        # bytes in the file
+    raw: bytes = field(default=b"", repr=False)
 
 
 class Reader:
-    """A read position over the bytes; reads past the end raise _End."""
+    """A read position over the bytes; reads past the end raise Reader.End."""
 
     class End(Exception):
         pass
@@ -87,22 +88,13 @@ class Reader:
 
 
 def read_table(reader: Reader, size_bits: int) -> np.ndarray:
+    """A colour table of 2^(size_bits+1) entries; entries that a table cut
+    short by the end of the data does not hold read as black."""
     count = 2 << size_bits
     raw = reader.data[reader.pos:reader.pos + 3 * count]
-    reader.pos += 3 * count
-    if len(raw) < 3 * count:
-        # A table cut short: the missing entries read as black.
-        raw = raw[: len(raw) // 3 * 3]
-        raw = raw + bytes(3 * count - len(raw))
-        table = np.frombuffer(raw, np.uint8).reshape(count, 3).copy()
-        raise _TruncatedTable(table)
+    reader.pos = min(reader.pos + 3 * count, len(reader.data))
+    raw = raw + bytes(3 * count - len(raw))
     return np.frombuffer(raw, np.uint8).reshape(count, 3).copy()
-
-
-class _TruncatedTable(Exception):
-    def __init__(self, table):
-        super().__init__("colour table cut short")
-        self.table = table
 
 
 LOOP_APPLICATIONS = (b"NETSCAPE2.0", b"ANIMEXTS1.0")
@@ -122,13 +114,11 @@ def parse(data: bytes) -> GifFile:
     reader.pos = 6
     width, height, packed, background, _aspect = struct.unpack_from("<HHBBB", data, 6)
     reader.pos = 13
-    gif = GifFile(width, height, None, background, size=len(data))
+    gif = GifFile(width, height, None, background, size=len(data), raw=data)
     if packed & 0x80:
-        try:
-            gif.global_table = read_table(reader, packed & 7)
-        except _TruncatedTable as cut:
-            gif.global_table = cut.table
-            gif.ended_early = "the file ends inside the global colour table"
+        gif.global_table = read_table(reader, packed & 7)
+        if reader.at_end():
+            gif.ended_early = "the file ends after the global colour table"
             return gif
     try:
         read_blocks(reader, gif)
@@ -193,10 +183,7 @@ def read_image(reader: Reader, gif: GifFile) -> Frame:
     packed = reader.byte()
     frame = Frame(left, top, width, height, bool(packed & 0x40), None)
     if packed & 0x80:
-        try:
-            frame.local_table = read_table(reader, packed & 7)
-        except _TruncatedTable as cut:
-            frame.local_table = cut.table
+        frame.local_table = read_table(reader, packed & 7)
     if reader.at_end():
         frame.player_has_pixels = False
         return frame
