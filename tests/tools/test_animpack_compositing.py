@@ -55,6 +55,9 @@ CASES = {
     "a frame wholly off the screen changes nothing: delays add up": (
         gif(F(RED_3x2), F(rows("3"), left=7, delay=25), F(rows("4"), delay=5)), {},
         [(["RRR", "RRR"], 35), (["BRR", "RRR"], 5)]),
+    "an unchanged picture too long for one delay field gets a frame of its own": (
+        gif(F(RED_3x2, delay=40000), F(rows("2"), delay=30000)), {},
+        [(["RRR", "RRR"], 40000), (["RRR", "RRR"], 30000)]),
     "a frame that does not cover the screen leaves the page visible": (
         gif(F(rows("22"), left=1, top=1)), {},
         [(["WWW", "WRR"], 10)]),
@@ -88,6 +91,7 @@ def test_pictures_as_a_browser_shows_them(name):
     result = flatten.flatten(gif_stream.parse(source.encode()), flatten.Options(**options))
     pictures = pillow_pictures(result.data)
     assert [delay for _, delay in pictures] == [delay for _, delay in expected]
+    assert len(pictures) == len(expected)
     for number, ((actual, _), (rows_expected, _)) in enumerate(zip(pictures, expected)):
         assert actual.tolist() == rgb_picture(rows_expected).tolist(), f"picture {number}"
 
@@ -117,6 +121,9 @@ def test_output_follows_the_players_rules(name):
     pictures = [rgb_picture(p) for p, _ in expected]
     for frame, before, after in zip(out.frames[1:], pictures, pictures[1:]):
         changed = (before != after).any(axis=2)
+        if not changed.any():
+            assert (frame.width, frame.height) == (1, 1)
+            continue
         ys, xs = changed.nonzero()
         assert (frame.left, frame.top, frame.width, frame.height) == \
             (xs.min(), ys.min(), xs.max() - xs.min() + 1, ys.max() - ys.min() + 1)
