@@ -89,28 +89,26 @@ class DecodedFrame:
     def complete(self) -> bool:
         return self.count == self.frame.width * self.frame.height
 
-    def decoded_mask(self) -> np.ndarray:
-        """True where the data supplied a pixel."""
+    def stream_lines(self, rows: int) -> np.ndarray:
+        """For each of the first `rows` image rows, its line in the data."""
         f = self.frame
-        lines = (np.arange(f.width * f.height) < self.count).reshape(f.height, f.width)
         if not f.interlaced:
-            return lines
-        mask = np.zeros_like(lines)
-        mask[lzw.interlaced_rows(f.height)] = lines
-        return mask
+            return np.arange(rows)
+        lines = np.empty(f.height, np.int64)
+        lines[lzw.interlaced_rows(f.height)] = np.arange(f.height)
+        return lines[:rows]
 
-    def player_mask(self) -> np.ndarray:
-        """True where the player's bitmap holds decoded pixels: it places
-        whole lines only, so a part-decoded last line stays undefined."""
-        f = self.frame
-        full_lines = self.count // f.width if f.width else 0
-        lines = np.zeros((f.height, f.width), bool)
-        lines[:full_lines] = True
-        if not f.interlaced:
-            return lines
-        mask = np.zeros_like(lines)
-        mask[lzw.interlaced_rows(f.height)] = lines
-        return mask
+    def decoded_mask(self, rows: int, columns: int) -> np.ndarray:
+        """True where the data supplied a pixel, over the top-left
+        rows x columns of the frame."""
+        first = self.stream_lines(rows)[:, None] * self.frame.width
+        return first + np.arange(columns)[None, :] < self.count
+
+    def player_mask(self, rows: int, columns: int) -> np.ndarray:
+        """The same for the player, which places whole lines only: a
+        part-decoded last line stays undefined."""
+        full_lines = self.count // self.frame.width if self.frame.width else 0
+        return np.repeat((self.stream_lines(rows) < full_lines)[:, None], columns, axis=1)
 
 
 class Decoder:
@@ -158,7 +156,7 @@ class Canvas:
         if frame.transparent is not None:
             opaque = source != frame.transparent
         if not decoded.complete():
-            shown = decoded.decoded_mask()[:source.shape[0], :source.shape[1]]
+            shown = decoded.decoded_mask(*source.shape)
             opaque = shown if opaque is None else opaque & shown
         if opaque is None:
             target[...] = values[source]
@@ -256,7 +254,7 @@ class PlayerScreen:
         source = decoded.pixels[:rect[3] - rect[1], :rect[2] - rect[0]]
         shown = player_values(self.gif, frame)[source]
         if not decoded.complete():
-            placed = decoded.player_mask()[:source.shape[0], :source.shape[1]]
+            placed = decoded.player_mask(*source.shape)
             shown[~placed] = UNDEFINED
         view(self.pixels, rect)[...] = shown
 

@@ -12,6 +12,9 @@ from typing import Optional, Tuple
 import numpy as np
 from PIL import Image
 
+# Frame sizes are limited by the player's memory before anything is decoded.
+Image.MAX_IMAGE_PIXELS = None
+
 from .gif_stream import Frame
 
 _IDENTITY_TABLE = bytes(i for i in range(256) for _ in range(3))
@@ -39,9 +42,8 @@ def decode(frame: Frame) -> Tuple[np.ndarray, int]:
     if pixels is not None:
         return pixels, total
     stream, count = decode_slowly(frame.data, frame.min_code_size, total)
-    lines = np.zeros(total, np.uint8)
-    lines[:count] = np.frombuffer(stream, np.uint8, count)
-    lines = lines.reshape(frame.height, frame.width)
+    lines = np.zeros((frame.height, frame.width), np.uint8)
+    lines.reshape(-1)[:count] = np.frombuffer(stream, np.uint8, count)
     if frame.interlaced:
         pixels = np.zeros_like(lines)
         pixels[interlaced_rows(frame.height)] = lines
