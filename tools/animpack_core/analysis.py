@@ -131,5 +131,6 @@ def analyse(gif: GifFile, decoder: Decoder, background=None,
 
 
 def play_time(delays) -> float:
-    """Seconds of one loop as the player times it (hundredths × 10 ms)."""
-    return sum(delays) / 100.0
+    """Seconds of one loop as the player times it: hundredths × 10 ms, and
+    at least the timer's 10 ms resolution for a delay of 0."""
+    return sum(max(delay, 1) for delay in delays) / 100.0

@@ -136,8 +136,8 @@ def analyse(gif, decoder, background, progress: ProgressBar) -> analysis.Finding
 
 
 def describe_gif(width: int, height: int, delays: List[int], memory: int) -> str:
-    return (f"{len(delays)} frame(s), {width}x{height}, one loop {analysis.play_time(delays):.2f} s, "
-            f"player memory {analysis.mib(memory)}")
+    timing = f"one loop {analysis.play_time(delays):.2f} s" if len(delays) > 1 else "a still picture"
+    return f"{len(delays)} frame(s), {width}x{height}, {timing}, player memory {analysis.mib(memory)}"
 
 
 def output_memory(gif, result: flattening.Result) -> int:
@@ -249,9 +249,7 @@ def gif_summary(data: bytes) -> str:
     delays = [f.delay for f in gif.frames]
     table = "no global colour table (the player shows nothing)" if gif.global_table is None \
         else f"{len(gif.global_table)} global colours"
-    return (f"GIF {gif.width}x{gif.height}, {len(gif.frames)} frame(s), one loop "
-            f"{analysis.play_time(delays):.2f} s, {table}, player memory "
-            f"{analysis.mib(analysis.input_memory(gif))}")
+    return (f"GIF {describe_gif(gif.width, gif.height, delays, analysis.input_memory(gif))}, {table}")
 
 
 def command_list(args) -> int:

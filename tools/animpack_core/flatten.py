@@ -17,6 +17,7 @@ from .compose import (ColourRegistry, Decoder, Rect, background_key, browser_pic
 from .gif_stream import GifFile
 
 MAX_DELAY = 65535
+TARGET_PSNR = 27.0  # dB, each picture against the browser's
 Progress = Callable[[str, int, int], None]
 
 
@@ -160,13 +161,11 @@ def dither_picture(rgb: np.ndarray, palette_image: Image.Image) -> np.ndarray:
 
 def encode_pictures(gif: GifFile, decoder: Decoder, registry: ColourRegistry, background: int,
                     id_to_index: np.ndarray, palette: np.ndarray, options: Options,
-                    error_per_id: Optional[np.ndarray], progress: Progress) -> Tuple[List[OutputFrame], List[float]]:
+                    progress: Progress) -> List[OutputFrame]:
     width, height = gif.width, gif.height
     frames = FrameList(table_bits(len(palette)))
     shown = np.zeros((height, width), np.uint8)
     previous = np.zeros((height, width), np.uint8)
-    histogram = Histogram(width, height)
-    psnrs = []
     palette_image = None
     if options.dither:
         # Pillow wants 256 entries; the padding repeats entry 0, and any
@@ -178,10 +177,6 @@ def encode_pictures(gif: GifFile, decoder: Decoder, registry: ColourRegistry, ba
         id_rgb = registry.rgb()
     for index, ids, dirty in browser_pictures(gif, decoder, registry, background):
         delay = shown_delay(gif.frames[index].delay, options)
-        if error_per_id is not None:
-            counts = histogram.update(ids, dirty, len(registry.keys))
-            mse = float(counts[:len(error_per_id)] @ error_per_id) / (3 * width * height)
-            psnrs.append(math.inf if mse == 0 else 10 * math.log10(255 ** 2 / mse))
         if palette_image is not None:
             shown = dither_picture(id_rgb[ids], palette_image)
             shown = np.where(shown < len(palette), shown, 0).astype(np.uint8)
@@ -195,7 +190,58 @@ def encode_pictures(gif: GifFile, decoder: Decoder, registry: ColourRegistry, ba
         if dirty is not None:
             view(previous, dirty)[...] = view(shown, dirty)
         progress("writing", index + 1, len(gif.frames))
-    return frames.frames, psnrs
+    return frames.frames
+
+
+@dataclass
+class PaletteChoice:
+    palette: np.ndarray
+    id_to_index: np.ndarray
+    psnrs: List[float]
+    weak_counts: np.ndarray  # colour ids over the pictures below the target
+
+    @property
+    def min_psnr(self) -> float:
+        return min(self.psnrs, default=math.inf)
+
+
+def psnr(squared_error: float, samples: int) -> float:
+    return math.inf if squared_error == 0 else 10 * math.log10(255 ** 2 * samples / squared_error)
+
+
+def try_palette(gif: GifFile, decoder: Decoder, registry: ColourRegistry, background: int,
+                palette: np.ndarray, progress: Progress) -> PaletteChoice:
+    """Maps every colour to its nearest palette entry and measures each
+    picture's PSNR from its colour counts, without encoding anything."""
+    rgb = registry.rgb()
+    id_to_index = nearest_entries(palette, rgb)
+    error = ((rgb.astype(np.int64) - palette[id_to_index].astype(np.int64)) ** 2).sum(axis=1)
+    histogram = Histogram(gif.width, gif.height)
+    weak = np.zeros(len(rgb), np.int64)
+    psnrs = []
+    for index, ids, dirty in browser_pictures(gif, decoder, registry, background):
+        counts = histogram.update(ids, dirty, len(rgb))
+        psnrs.append(psnr(float(counts @ error), 3 * gif.width * gif.height))
+        if psnrs[-1] < TARGET_PSNR:
+            weak += counts
+        progress("palette", index + 1, len(gif.frames))
+    return PaletteChoice(palette, id_to_index.astype(np.uint8), psnrs, weak)
+
+
+def shared_palette(gif: GifFile, decoder: Decoder, registry: ColourRegistry, background: int,
+                   totals: np.ndarray, progress: Progress) -> PaletteChoice:
+    """One palette for more than 256 colours. When some picture falls below
+    the target, the quantiser runs once more with those pictures' colours
+    weighing as much as all the others, and the better palette is kept."""
+    used = np.flatnonzero(totals)
+    rgb = registry.rgb()
+    choice = try_palette(gif, decoder, registry, background, quantise(rgb[used], totals[used]), progress)
+    if choice.min_psnr >= TARGET_PSNR:
+        return choice
+    boost = totals.sum() / max(choice.weak_counts.sum(), 1)
+    weights = totals[used] + boost * choice.weak_counts[used]
+    retry = try_palette(gif, decoder, registry, background, quantise(rgb[used], weights), progress)
+    return retry if retry.min_psnr > choice.min_psnr else choice
 
 
 def assemble(width: int, height: int, palette: np.ndarray, background_index: int,
@@ -227,23 +273,20 @@ def flatten(gif: GifFile, options: Options, decoder: Optional[Decoder] = None,
     used = np.flatnonzero(totals)
     rgb = registry.rgb()
     exact = len(used) <= 256
+    psnrs = []
     if exact:
         palette = rgb[used]
         id_to_index = np.zeros(len(registry.keys), np.uint8)
         id_to_index[used] = np.arange(len(used), dtype=np.uint8)
-        error_per_id = None
     else:
-        palette = quantise(rgb[used], totals[used])
-        id_to_index = nearest_entries(palette, rgb).astype(np.uint8)
-        error_per_id = ((rgb.astype(np.int64) - palette[id_to_index].astype(np.int64)) ** 2).sum(axis=1)
+        choice = shared_palette(gif, decoder, registry, background, totals, progress)
+        palette, id_to_index = choice.palette, choice.id_to_index
+        if not options.dither:
+            psnrs = choice.psnrs
     background_id = registry.id_of(background)
-    frames, psnrs = encode_pictures(gif, decoder, registry, background, id_to_index, palette,
-                                    Options(options.browser_timing, options.background,
-                                            options.dither and not exact),
-                                    None if options.dither else error_per_id, progress)
+    frames = encode_pictures(gif, decoder, registry, background, id_to_index, palette,
+                             Options(options.browser_timing, options.background, options.dither and not exact),
+                             progress)
     data = assemble(gif.width, gif.height, palette, int(id_to_index[background_id]),
                     gif.loop_count, frames)
-    result = Result(data, frames, len(used), exact, len(palette), psnrs=psnrs)
-    if psnrs:
-        result.min_psnr = min(psnrs)
-    return result
+    return Result(data, frames, len(used), exact, len(palette), min(psnrs, default=math.inf), psnrs)
