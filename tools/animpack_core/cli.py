@@ -2,6 +2,7 @@
 
 import argparse
 import os
+import struct
 import sys
 import tempfile
 import time
@@ -234,9 +235,8 @@ def command_make(args) -> int:
         print(f"dropped the stub's earlier sections: {', '.join(s.kind.upper() for s in old)}")
     print(gif_line)
     sounds = [f"{kind.upper()} ({len(payloads[kind]):,} bytes)" for kind in ("wave", "midi") if kind in payloads]
-    gif = gif_bytes
-    print(f"wrote {args.output}: {len(data):,} bytes; "
-          f"{describe_gif(int.from_bytes(gif[6:8], 'little'), int.from_bytes(gif[8:10], 'little'), delays, memory)}; "
+    width, height = struct.unpack_from("<HH", gif_bytes, 6)
+    print(f"wrote {args.output}: {len(data):,} bytes; {describe_gif(width, height, delays, memory)}; "
           f"sounds: {', '.join(sounds) if sounds else 'none'}")
     return 0
 

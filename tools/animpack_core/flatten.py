@@ -88,7 +88,7 @@ def count_colours(gif: GifFile, decoder: Decoder, registry: ColourRegistry, back
 def quantise(colours: np.ndarray, weights: np.ndarray) -> np.ndarray:
     """A palette of at most 256 colours for weighted colours, from
     libimagequant when Pillow has it, else median cut."""
-    sample_size = 1 << 20
+    sample_size = 1 << 18
     repeats = np.maximum(1, np.round(weights * (sample_size / weights.sum()))).astype(np.int64)
     sample = np.repeat(colours, repeats, axis=0)
     row = 1024
