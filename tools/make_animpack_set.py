@@ -151,7 +151,8 @@ def build_photos(out, manifest):
         source = os.path.join(CORPUS, source)
         base = [CONVERT, "-delay", "12", "-loop", "0"] + crops(source, steps)
         run(base + [os.path.join(out, "photo", f"{name}.gif")], manifest, f"photo/{name}.gif", out)
-        run(base + ["-layers", "OptimizePlus", os.path.join(out, "photo", f"{name}-optimizeplus.gif")],
+        optimised = os.path.join(out, "photo", f"{name}-optimizeplus.gif")
+        run(base + ["-layers", "OptimizePlus", optimised],
             manifest, f"photo/{name}-optimizeplus.gif", out)
 
 
