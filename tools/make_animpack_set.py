@@ -9,6 +9,7 @@ actually have, as optimisers write them.
   im-transparency/  ... -layers OptimizeTransparency
   im-local-colours/ ... each frame quantised on its own (-colors 32), so
                     later frames carry local colour tables
+  im-zero-delays/   ... every other frame given delay 0, then -layers Optimize
   photo/            photographic animations panned and zoomed out of the
                     corpus's photographs, every frame quantised to 256
                     colours of its own (more than 256 colours in all),
@@ -39,6 +40,9 @@ OPTIMISERS = [
     ("im-optimizeplus", [CONVERT, "{src}", "-coalesce", "-layers", "OptimizePlus"]),
     ("im-transparency", [CONVERT, "{src}", "-coalesce", "-layers", "OptimizeTransparency"]),
     ("im-local-colours", [CONVERT, "{src}", "-coalesce", "-colors", "32"]),
+    # Every other frame of delay 0, which the tool may fold into the next.
+    ("im-zero-delays", [CONVERT, "{src}", "-coalesce", "-set", "delay", "%[fx:t%2?0:20]",
+                        "-layers", "Optimize"]),
 ]
 
 # Photographic animations: (name, source photograph, frame geometry steps,
