@@ -33,7 +33,7 @@ def rgb_picture(rows: Sequence[str]) -> np.ndarray:
 
 
 @dataclass
-class FrameSpec:
+class FramePlan:
     rows: List[List[int]]
     left: int = 0
     top: int = 0
@@ -47,11 +47,11 @@ class FrameSpec:
 
 
 @dataclass
-class GifSpec:
+class GifPlan:
     width: int
     height: int
     palette: Optional[str]             # letters of the global colour table; None: no table
-    frames: List[FrameSpec] = field(default_factory=list)
+    frames: List[FramePlan] = field(default_factory=list)
     background: int = 0
     loop: Optional[int] = 0            # None: no loop extension
 
@@ -70,7 +70,7 @@ class GifSpec:
         return bytes(out)
 
 
-def encode_frame(frame: FrameSpec, colour_count: int) -> bytes:
+def encode_frame(frame: FramePlan, colour_count: int) -> bytes:
     out = bytearray()
     if frame.delay is not None or frame.disposal or frame.transparent is not None:
         packed = frame.disposal << 2 | (1 if frame.transparent is not None else 0)

@@ -7,13 +7,13 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from conftest import (FrameSpec as F, GifSpec, fake_player, midi_bytes, pillow_pictures, rows,
+from conftest import (FramePlan as F, GifPlan, fake_player, midi_bytes, pillow_pictures, rows,
                       run_animpack, wave_bytes)
 from animpack_core import container
 
 PALETTE = "KWRGBYCM"
-PLAIN = GifSpec(3, 2, PALETTE, [F(rows("222", "222")), F(rows("333", "333"), delay=20)])
-OPTIMISED = GifSpec(3, 2, PALETTE, [F(rows("222", "222")), F(rows("30"), transparent=0, disposal=2)])
+PLAIN = GifPlan(3, 2, PALETTE, [F(rows("222", "222")), F(rows("333", "333"), delay=20)])
+OPTIMISED = GifPlan(3, 2, PALETTE, [F(rows("222", "222")), F(rows("30"), transparent=0, disposal=2)])
 
 
 def write(path, data):
@@ -68,13 +68,13 @@ def test_stub_with_old_sections_gets_only_the_new_ones(tmp_path, player_exe):
 
 
 def big_screen_gif(width, height):
-    return GifSpec(width, height, PALETTE, [F(rows("2"))]).encode()
+    return GifPlan(width, height, PALETTE, [F(rows("2"))]).encode()
 
 
 REFUSALS = [
     # (what, files to write, extra arguments, expected message)
     ("not a GIF", {"a.gif": b"\x89PNG\r\n\x1a\n" + bytes(20)}, [], "not a GIF"),
-    ("no frame", {"a.gif": GifSpec(2, 2, PALETTE, []).encode()}, [], "no frame"),
+    ("no frame", {"a.gif": GifPlan(2, 2, PALETTE, []).encode()}, [], "no frame"),
     ("screen too large for the player", {"a.gif": big_screen_gif(65535, 65535)}, [], "MiB"),
     ("WAVE not RIFF", {"a.gif": PLAIN.encode(), "s.wav": b"RIFX" + bytes(20)}, ["--wave", "s.wav"], "RIFF WAVE"),
     ("MIDI not SMF", {"a.gif": PLAIN.encode(), "m.mid": b"RIFF" + bytes(20)}, ["--midi", "m.mid"], "MIDI"),
@@ -82,7 +82,7 @@ REFUSALS = [
      "MZ"),
     ("stub for another machine", {"a.gif": PLAIN.encode(), "p.exe": fake_player(machine=0x8664)},
      ["--player", "p.exe"], "32-bit"),
-    ("no global table with --as-is", {"a.gif": GifSpec(1, 1, None, [F(rows("0"), local="RG")]).encode()},
+    ("no global table with --as-is", {"a.gif": GifPlan(1, 1, None, [F(rows("0"), local="RG")]).encode()},
      ["--as-is"], "global colour table"),
 ]
 
@@ -106,7 +106,7 @@ def test_memory_refusal_counts_every_frame(tmp_path, player_exe):
     # player) whatever their data holds: 63 fit in 1.5 GiB beside the canvas, 64 do not.
     def declared(count):
         big = F([[0] * 5000] * 5000, data=b"\x00")
-        return GifSpec(5000, 5000, PALETTE, [big] * count).encode()
+        return GifPlan(5000, 5000, PALETTE, [big] * count).encode()
 
     fits = run_animpack("make", tmp_path / "ok.exe", "--gif", write(tmp_path / "ok.gif", declared(63)),
                         "--as-is", "--player", player_exe)
@@ -118,7 +118,7 @@ def test_memory_refusal_counts_every_frame(tmp_path, player_exe):
 
 
 def test_warnings_for_loop_count_and_short_delays(tmp_path, player_exe):
-    gif = GifSpec(3, 2, PALETTE, [F(rows("222", "222"), delay=0), F(rows("333", "333"), delay=1)], loop=3)
+    gif = GifPlan(3, 2, PALETTE, [F(rows("222", "222"), delay=0), F(rows("333", "333"), delay=1)], loop=3)
     source = write(tmp_path / "in.gif", gif.encode())
     made = run_animpack("make", tmp_path / "out.exe", "--gif", source, "--player", player_exe)
     assert "loop count 3" in made.stderr and "delay of 0 or 1" in made.stderr
@@ -130,7 +130,7 @@ def test_warnings_for_loop_count_and_short_delays(tmp_path, player_exe):
 
 
 def test_check_names_each_difference(tmp_path):
-    gif = GifSpec(3, 2, None, [F(rows("1"), local="RG", transparent=0, disposal=3, delay=0),
+    gif = GifPlan(3, 2, None, [F(rows("1"), local="RG", transparent=0, disposal=3, delay=0),
                                F(rows("1"), left=1, disposal=2)], loop=None)
     source = write(tmp_path / "in.gif", gif.encode())
     report = run_animpack("check", source).stdout

@@ -4,7 +4,7 @@ GIF written here, and the pictures Pillow reads back from the flattened GIF
 
 import pytest
 
-from conftest import FrameSpec as F, GifSpec, pillow_pictures, rgb_picture, rows
+from conftest import FramePlan as F, GifPlan, pillow_pictures, rgb_picture, rows
 from animpack_core import flatten, gif_stream
 
 # Global table: index 0 K, 1 W, 2 R, 3 G, 4 B, 5 Y, 6 C, 7 M.
@@ -13,7 +13,7 @@ RED_3x2 = rows("222", "222")
 
 
 def gif(*frames, background=1, palette=PALETTE, width=3, height=2):
-    return GifSpec(width, height, palette, list(frames), background=background)
+    return GifPlan(width, height, palette, list(frames), background=background)
 
 
 CASES = {
@@ -74,7 +74,7 @@ CASES = {
         gif(F(rows("7"), local="RG", code_size=3), F(rows("000", "000")), palette="RGBW"), {},
         [(["KGG", "GGG"], 10), (["RRR", "RRR"], 10)]),
     "interlaced frames are placed row by row": (
-        GifSpec(1, 5, PALETTE, [F(rows("2", "3", "4", "5", "6"), interlaced=True)]), {},
+        GifPlan(1, 5, PALETTE, [F(rows("2", "3", "4", "5", "6"), interlaced=True)]), {},
         [(["R", "G", "B", "Y", "C"], 10)]),
     "--browser-timing turns delays of 0 and 1 into 10": (
         gif(F(RED_3x2, delay=0), F(rows("3"), delay=1), F(rows("4"), delay=2)), {"browser_timing": True},
