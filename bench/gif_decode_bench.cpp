@@ -1,19 +1,20 @@
-// Decoding speed of our GIF decoder against giflib, file by file.
+// Decoding speed of our GIF decoder beside giflib and wuffs, file by file.
 //
-// Usage: gif_decode_bench [benchmark flags] [DIRECTORY]
+// Usage: gif_decode_bench [--repetitions=N] [--min-time=SECONDS]
+//                         [--filter=TEXT] DIRECTORY
 // DIRECTORY (or $GIF_BENCHSET_DIR) holds the .gif files. Each file is held in
-// memory and decoded whole, every frame, by both decoders in the same run:
-// ours as the player does it (MemoryBuffer, GifAnimation::Parse, Release),
-// giflib through DGifOpen with a memory reader, DGifSlurp and DGifCloseFile.
-// Before anything is timed, every file's frames must decode to the same
-// indices in both; a difference aborts the run, so a speed-up that changes
-// the output cannot go unnoticed. The closing table gives decoded megapixels
-// per second (CPU time, median over repetitions) and our speed over giflib's.
-
-#include <benchmark/benchmark.h>
-#include <gif_lib.h>
+// memory and decoded whole, every frame: ours as the player does it
+// (MemoryBuffer, GifAnimation::Parse, Release), giflib through DGifSlurp
+// from memory (host build only), wuffs into one indexed canvas (when built
+// with it). Before anything is timed, every decoder's frames must hold the
+// same indices as ours; a difference aborts the run, so a speed-up that
+// changes the output cannot go unnoticed. Every repetition times each file
+// with every decoder in turn, so that a busy machine slows them alike; the
+// table gives the median rate over the repetitions and the ratios of the
+// medians. Pin the process to one CPU (taskset) for steadier figures.
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,17 +22,20 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "gif/gif_animation.h"
 #include "payload/memory_buffer.h"
 
-namespace {
+#if BENCH_WITH_GIFLIB
+#include <gif_lib.h>
+#endif
+#if BENCH_WITH_WUFFS
+#include "wuffs_gif.h"
+#endif
 
-const char* const rateCounter = "Mpx/s";
+namespace {
 
 struct BenchFile {
     std::string name;
@@ -39,6 +43,52 @@ struct BenchFile {
     int64_t pixels;  // all frames, as decoded
 };
 
+struct Decoder {
+    const char* name;
+    void (*decode)(const BenchFile& file);
+};
+
+void ParseWithOurs(const std::vector<uint8_t>& bytes)
+{
+    MemoryBuffer buffer(static_cast<int32_t>(bytes.size()));
+    std::memcpy(buffer.data, bytes.data(), bytes.size());
+    animation.Parse(buffer);
+}
+
+void DecodeWithOurs(const BenchFile& file)
+{
+    ParseWithOurs(file.bytes);
+    animation.Release();
+}
+
+[[noreturn]] void Fail(const std::string& file, const char* decoder, const char* what)
+{
+    std::fprintf(stderr, "\nDECODERS DISAGREE on %s: %s %s\n", file.c_str(), decoder, what);
+    std::abort();
+}
+
+// Compares one frame of another decoder, given as rows of `stride` bytes
+// from its top-left pixel, with frame `index` of ours.
+void CheckFrame(const BenchFile& file, const char* decoder, int index, int left, int top,
+                int width, int height, const uint8_t* pixels, size_t stride)
+{
+    if (index >= animation.frameCount)
+        Fail(file.name, decoder, "has more frames");
+    const GifFrame& ours = *animation.frames[index];
+    if (ours.left != left || ours.top != top || ours.width != width || ours.height != height ||
+        !ours.bitmap.pixels)
+        Fail(file.name, decoder, "has another frame rectangle");
+    for (int y = 0; y < height; ++y) {
+        // Our bitmaps are bottom-up: image row y is memory line height - 1 - y.
+        const uint8_t* ourRow = PixelPointer(ours.bitmap, 0, height - 1 - y);
+        if (std::memcmp(ourRow, pixels + y * stride, static_cast<size_t>(width)) != 0) {
+            std::fprintf(stderr, "frame %d, row %d\n", index, y);
+            Fail(file.name, decoder, "has other pixel indices");
+        }
+    }
+}
+
+#if BENCH_WITH_GIFLIB
 struct MemoryReader {
     const std::vector<uint8_t>* bytes;
     size_t pos;
@@ -55,8 +105,9 @@ int ReadFromMemory(GifFileType* gif, GifByteType* into, int count)
 }
 
 // Opens and slurps the file with giflib; null when giflib refuses it.
-GifFileType* SlurpWithGiflib(MemoryReader& reader)
+GifFileType* SlurpWithGiflib(const BenchFile& file, MemoryReader& reader)
 {
+    reader = {&file.bytes, 0};
     int error = 0;
     GifFileType* gif = DGifOpen(&reader, ReadFromMemory, &error);
     if (!gif)
@@ -68,98 +119,122 @@ GifFileType* SlurpWithGiflib(MemoryReader& reader)
     return gif;
 }
 
-void ParseWithOurs(const std::vector<uint8_t>& bytes)
+void DecodeWithGiflib(const BenchFile& file)
 {
-    MemoryBuffer buffer(static_cast<int32_t>(bytes.size()));
-    std::memcpy(buffer.data, bytes.data(), bytes.size());
-    animation.Parse(buffer);
+    MemoryReader reader;
+    GifFileType* gif = SlurpWithGiflib(file, reader);
+    int error = 0;
+    if (gif)
+        DGifCloseFile(gif, &error);
 }
 
-[[noreturn]] void Fail(const std::string& file, const char* what)
+void CheckGiflib(const BenchFile& file)
 {
-    std::fprintf(stderr, "\nDECODERS DISAGREE on %s: %s\n", file.c_str(), what);
-    std::abort();
-}
-
-// Our frames against giflib's, index by index; aborts at the first
-// difference. Returns the number of pixels decoded.
-int64_t CheckSameIndices(const BenchFile& file)
-{
-    MemoryReader reader = {&file.bytes, 0};
-    GifFileType* gif = SlurpWithGiflib(reader);
+    MemoryReader reader;
+    GifFileType* gif = SlurpWithGiflib(file, reader);
     if (!gif)
-        Fail(file.name, "giflib cannot decode it");
-    ParseWithOurs(file.bytes);
-
-    if (animation.frameCount != gif->ImageCount) {
-        std::fprintf(stderr, "frames: ours %d, giflib %d\n", animation.frameCount, gif->ImageCount);
-        Fail(file.name, "frame counts differ");
-    }
-    int64_t pixels = 0;
+        Fail(file.name, "giflib", "cannot decode it");
+    if (gif->ImageCount != animation.frameCount)
+        Fail(file.name, "giflib", "has another frame count");
     for (int i = 0; i < gif->ImageCount; ++i) {
-        const SavedImage& theirs = gif->SavedImages[i];
-        const GifFrame& ours = *animation.frames[i];
-        int width = theirs.ImageDesc.Width;
-        int height = theirs.ImageDesc.Height;
-        if (ours.width != width || ours.height != height || !ours.bitmap.pixels)
-            Fail(file.name, "frame sizes differ");
-        for (int y = 0; y < height; ++y) {
-            // Our bitmaps are bottom-up: image row y is memory line height - 1 - y.
-            const uint8_t* ourRow = PixelPointer(ours.bitmap, 0, height - 1 - y);
-            const uint8_t* theirRow = theirs.RasterBits + static_cast<size_t>(y) * width;
-            for (int x = 0; x < width; ++x) {
-                if (ourRow[x] != theirRow[x]) {
-                    std::fprintf(stderr, "frame %d, row %d, column %d: ours %d, giflib %d\n", i,
-                                 y, x, ourRow[x], theirRow[x]);
-                    Fail(file.name, "pixel indices differ");
-                }
-            }
-        }
-        pixels += static_cast<int64_t>(width) * height;
+        const SavedImage& image = gif->SavedImages[i];
+        const GifImageDesc& d = image.ImageDesc;
+        CheckFrame(file, "giflib", i, d.Left, d.Top, d.Width, d.Height, image.RasterBits,
+                   static_cast<size_t>(d.Width));
     }
-    animation.Release();
     int error = 0;
     DGifCloseFile(gif, &error);
+}
+#endif
+
+#if BENCH_WITH_WUFFS
+void DecodeWithWuffs(const BenchFile& file)
+{
+    WuffsDecodeGif(file.bytes.data(), file.bytes.size(), nullptr, nullptr);
+}
+
+struct WuffsCheck {
+    const BenchFile* file;
+    int frames;
+};
+
+void CheckWuffsFrame(void* context, int left, int top, int width, int height,
+                     const uint8_t* pixels, size_t stride)
+{
+    WuffsCheck& check = *static_cast<WuffsCheck*>(context);
+    CheckFrame(*check.file, "wuffs", check.frames++, left, top, width, height, pixels, stride);
+}
+
+void CheckWuffs(const BenchFile& file)
+{
+    WuffsCheck check = {&file, 0};
+    int frames = WuffsDecodeGif(file.bytes.data(), file.bytes.size(), CheckWuffsFrame, &check);
+    if (frames < 0)
+        Fail(file.name, "wuffs", "cannot decode it");
+    if (frames != animation.frameCount)
+        Fail(file.name, "wuffs", "has another frame count");
+}
+#endif
+
+const Decoder decoders[] = {
+    {"ours", DecodeWithOurs},
+#if BENCH_WITH_GIFLIB
+    {"giflib", DecodeWithGiflib},
+#endif
+#if BENCH_WITH_WUFFS
+    {"wuffs", DecodeWithWuffs},
+#endif
+};
+const int decoderCount = static_cast<int>(sizeof decoders / sizeof decoders[0]);
+
+// Decodes with ours, checks every other decoder against it and returns the
+// pixels of all frames.
+int64_t CheckSameIndices(const BenchFile& file)
+{
+    ParseWithOurs(file.bytes);
+    int64_t pixels = 0;
+    for (int i = 0; i < animation.frameCount; ++i)
+        pixels += static_cast<int64_t>(animation.frames[i]->width) * animation.frames[i]->height;
+#if BENCH_WITH_GIFLIB
+    CheckGiflib(file);
+#endif
+#if BENCH_WITH_WUFFS
+    CheckWuffs(file);
+#endif
+    animation.Release();
     return pixels;
 }
 
-void SetRate(benchmark::State& state, const BenchFile& file)
+double Seconds()
 {
-    state.counters[rateCounter] = benchmark::Counter(static_cast<double>(file.pixels) / 1e6,
-                                                     benchmark::Counter::kIsIterationInvariantRate);
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-void DecodeWithOurs(benchmark::State& state, const BenchFile* file)
+// Megapixels per second of `decoder` on `file`, decoding it again and again
+// for at least `minTime` seconds.
+double MeasureRate(const Decoder& decoder, const BenchFile& file, double minTime)
 {
-    for (auto _ : state) {
-        ParseWithOurs(file->bytes);
-        animation.Release();
-    }
-    SetRate(state, *file);
+    decoder.decode(file);  // warm the caches
+    int64_t runs = 0;
+    double start = Seconds();
+    double elapsed = 0;
+    do {
+        decoder.decode(file);
+        ++runs;
+        elapsed = Seconds() - start;
+    } while (elapsed < minTime);
+    return static_cast<double>(file.pixels) * runs / elapsed / 1e6;
 }
 
-void DecodeWithGiflib(benchmark::State& state, const BenchFile* file)
-{
-    for (auto _ : state) {
-        MemoryReader reader = {&file->bytes, 0};
-        GifFileType* gif = SlurpWithGiflib(reader);
-        if (!gif) {
-            state.SkipWithError("giflib failed");
-            break;
-        }
-        int error = 0;
-        DGifCloseFile(gif, &error);
-    }
-    SetRate(state, *file);
-}
-
-std::vector<BenchFile> LoadSet(const std::string& directory)
+std::vector<BenchFile> LoadSet(const std::string& directory, const std::string& filter)
 {
     std::vector<std::string> names;
     if (DIR* dir = opendir(directory.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".gif") == 0)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".gif") == 0 &&
+                name.find(filter) != std::string::npos)
                 names.push_back(name);
         }
         closedir(dir);
@@ -170,7 +245,7 @@ std::vector<BenchFile> LoadSet(const std::string& directory)
     for (const std::string& name : names) {
         std::ifstream in(directory + "/" + name, std::ios::binary);
         BenchFile file = {name, {std::istreambuf_iterator<char>(in), {}}, 0};
-        files.push_back(std::move(file));
+        files.push_back(file);
     }
     return files;
 }
@@ -182,98 +257,105 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Keeps every repetition's rate by name for the closing table, and shows
-// one console line per benchmark: the median when there are repetitions.
-class RateCollector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> rates;
+// rates[file][decoder] holds one rate per repetition.
+typedef std::vector<std::vector<std::vector<double>>> Rates;
 
-    RateCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        std::vector<Run> shown;
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate) {
-                if (run.aggregate_name == "median")
-                    shown.push_back(run);
-                continue;
-            }
-            auto counter = run.counters.find(rateCounter);
-            if (!run.error_occurred && counter != run.counters.end())
-                rates[run.run_name.function_name].push_back(counter->second.value);
-            if (run.repetitions <= 1)
-                shown.push_back(run);
-        }
-        if (!shown.empty())
-            ConsoleReporter::ReportRuns(shown);
-    }
-};
-
-void PrintSummary(const std::vector<BenchFile>& files, const RateCollector& collector)
+void PrintTable(const std::vector<BenchFile>& files, const Rates& rates, int repetitions)
 {
-    size_t repetitions = 0;
-    for (const auto& entry : collector.rates)
-        repetitions = std::max(repetitions, entry.second.size());
-    std::printf("\nDecoded megapixels per second (CPU time), median of %zu repetition(s), "
-                "range in brackets\n\n",
+    std::printf("\nDecoded megapixels per second, median of %d interleaved repetition(s)\n\n",
                 repetitions);
-    std::printf("| file | Mpx | ours MP/s | giflib MP/s | ours / giflib |\n");
-    std::printf("|---|---:|---:|---:|---:|\n");
-    double logSum = 0;
-    int counted = 0;
-    for (const BenchFile& file : files) {
-        auto ours = collector.rates.find("ours/" + file.name);
-        auto theirs = collector.rates.find("giflib/" + file.name);
-        if (ours == collector.rates.end() || theirs == collector.rates.end())
-            continue;
-        const std::vector<double>& a = ours->second;
-        const std::vector<double>& b = theirs->second;
-        double ratio = Median(a) / Median(b);
-        std::printf("| %s | %.2f | %.0f [%.0f-%.0f] | %.0f [%.0f-%.0f] | %.2f |\n",
-                    file.name.c_str(), file.pixels / 1e6, Median(a),
-                    *std::min_element(a.begin(), a.end()), *std::max_element(a.begin(), a.end()),
-                    Median(b), *std::min_element(b.begin(), b.end()),
-                    *std::max_element(b.begin(), b.end()), ratio);
-        logSum += std::log(ratio);
-        ++counted;
+    std::printf("| file | Mpx |");
+    for (const Decoder& decoder : decoders)
+        std::printf(" %s Mpx/s |", decoder.name);
+    for (int d = 1; d < decoderCount; ++d)
+        std::printf(" ours / %s |", decoders[d].name);
+    std::printf("\n|---|---:|");
+    for (int d = 0; d < 2 * decoderCount - 1; ++d)
+        std::printf("---:|");
+    std::printf("\n");
+
+    std::vector<double> logSums(decoderCount, 0.0);
+    std::vector<double> worst(decoderCount, 1e300);
+    for (size_t f = 0; f < files.size(); ++f) {
+        std::printf("| %s | %.2f |", files[f].name.c_str(), files[f].pixels / 1e6);
+        for (int d = 0; d < decoderCount; ++d)
+            std::printf(" %.1f |", Median(rates[f][d]));
+        for (int d = 1; d < decoderCount; ++d) {
+            double ratio = Median(rates[f][0]) / Median(rates[f][d]);
+            std::printf(" %.2f |", ratio);
+            logSums[d] += std::log(ratio);
+            worst[d] = std::min(worst[d], ratio);
+        }
+        std::printf("\n");
     }
-    if (counted > 0)
-        std::printf("| geometric mean of ratios | | | | %.2f |\n", std::exp(logSum / counted));
+    std::printf("| geometric mean | |");
+    for (int d = 0; d < decoderCount; ++d)
+        std::printf(" |");
+    for (int d = 1; d < decoderCount; ++d)
+        std::printf(" %.2f |", std::exp(logSums[d] / static_cast<double>(files.size())));
+    std::printf("\n| lowest | |");
+    for (int d = 0; d < decoderCount; ++d)
+        std::printf(" |");
+    for (int d = 1; d < decoderCount; ++d)
+        std::printf(" %.2f |", worst[d]);
+    std::printf("\n");
+}
+
+bool TakeOption(const char* argument, const char* name, std::string& value)
+{
+    size_t length = std::strlen(name);
+    if (std::strncmp(argument, name, length) != 0)
+        return false;
+    value = argument + length;
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
+    int repetitions = 5;
+    double minTime = 0.2;
+    std::string filter;
     const char* fromEnvironment = std::getenv("GIF_BENCHSET_DIR");
-    std::string directory = argc > 1 ? argv[1] : fromEnvironment ? fromEnvironment : "";
+    std::string directory = fromEnvironment ? fromEnvironment : "";
+    for (int i = 1; i < argc; ++i) {
+        std::string value;
+        if (TakeOption(argv[i], "--repetitions=", value))
+            repetitions = std::max(1, std::atoi(value.c_str()));
+        else if (TakeOption(argv[i], "--min-time=", value))
+            minTime = std::atof(value.c_str());
+        else if (TakeOption(argv[i], "--filter=", value))
+            filter = value;
+        else
+            directory = argv[i];
+    }
     if (directory.empty()) {
-        std::fprintf(stderr, "usage: %s [benchmark flags] DIRECTORY (or GIF_BENCHSET_DIR)\n",
+        std::fprintf(stderr,
+                     "usage: %s [--repetitions=N] [--min-time=SECONDS] [--filter=TEXT] "
+                     "DIRECTORY (or GIF_BENCHSET_DIR)\n",
                      argv[0]);
         return 2;
     }
-    std::vector<BenchFile> files = LoadSet(directory);
+    std::vector<BenchFile> files = LoadSet(directory, filter);
     if (files.empty()) {
         std::fprintf(stderr, "no .gif file in %s\n", directory.c_str());
         return 2;
     }
 
-    std::printf("Checking that both decoders give the same indices...\n");
+    std::printf("Checking that every decoder gives the same indices...\n");
     for (BenchFile& file : files)
         file.pixels = CheckSameIndices(file);
     std::printf("all %zu files agree\n", files.size());
 
-    for (const BenchFile& file : files) {
-        benchmark::RegisterBenchmark(("ours/" + file.name).c_str(), DecodeWithOurs, &file)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("giflib/" + file.name).c_str(), DecodeWithGiflib, &file)
-            ->Unit(benchmark::kMillisecond);
+    Rates rates(files.size(), std::vector<std::vector<double>>(decoderCount));
+    for (int r = 0; r < repetitions; ++r) {
+        std::printf("repetition %d of %d\n", r + 1, repetitions);
+        std::fflush(stdout);
+        for (size_t f = 0; f < files.size(); ++f)
+            for (int d = 0; d < decoderCount; ++d)
+                rates[f][d].push_back(MeasureRate(decoders[d], files[f], minTime));
     }
-    RateCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    PrintSummary(files, collector);
-    benchmark::Shutdown();
+    PrintTable(files, rates, repetitions);
     return 0;
 }

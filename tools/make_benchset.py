@@ -115,6 +115,23 @@ def build_set(out: str, work: str) -> None:
     # The widest line the decoder takes.
     gif("wide-plasma-2048x512x2.gif", plasmas(range(81, 83), "2048x512"), 256)
 
+    # Uniform noise: nearly every code is a literal, the LZW worst case. One
+    # frame, since the writer gives further noise frames tables of their own.
+    gif("noise-uniform-2048x1536x1.gif",
+        ["-size", "2048x1536", "-seed", "91", "xc:gray", "+noise", "Random"], 256)
+
+    # A flat cartoon: a few colours in large shapes, long strings; most of
+    # the work is writing them into the rows.
+    frames = []
+    for step in range(4):
+        x = 150 + 120 * step
+        frames += ["(", "-size", "1024x768", "xc:skyblue",
+                   "-fill", "forestgreen", "-draw", "rectangle 0,560 1023,767",
+                   "-fill", "gold", "-draw", f"circle {x},160 {x + 70},160",
+                   "-fill", "firebrick", "-draw", f"rectangle {600 - x // 2},380 {760 - x // 2},560",
+                   "-fill", "white", "-draw", f"ellipse {300 + x},120 90,35 0,360", ")"]
+    gif("flat-cartoon-1024x768x4.gif", frames, 16, "+dither")
+
 
 def check_set(out: str) -> bool:
     good = True

@@ -1,3 +1,8 @@
+// The player is built for size, but every frame passes through this loop
+// before the window opens: GCC compiles this file for speed.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O2")
+#endif
 #include "gif/lzw_decoder.h"
 
 #include <cstddef>
@@ -18,30 +23,29 @@ namespace {
 
 const int32_t largestCodeSize = 12;
 
-// One dictionary slot. A string of n characters is kept as 8-byte pieces, so
-// that it is written into the line a piece at a time rather than one prefix
-// step per character: its last ((n - 1) % 8) + 1 characters are in `tail`
-// (first of them in the low byte; the bytes above are don't-care), behind
-// the string of slot `head`, whose length is a multiple of 8 (unused when
-// n <= 8). Pieces are stored as 64-bit numbers and written low byte first,
-// the byte order of both the player's and the host's processor.
-// `length` 0 marks a string made from a previous code that had no such
-// string (only a malformed stream makes one); it is walked through `prefix`
-// and `suffix` instead. Those two are written for every new string and for
-// nothing else, since a malformed stream can walk into slots that earlier
-// images filled; the pieces of root slots are rewritten as images need them.
-struct Slot {
-    uint64_t tail;
-    uint16_t length;
-    uint16_t head;
-    uint16_t prefix;
-    uint8_t suffix;
-    uint8_t first;  // the string's first character
-};
+// The dictionary, one entry per slot in separate arrays, so that walking a
+// long string touches only the small `heads` and the pieces. A string of n
+// characters is kept as 8-byte pieces, so that it is written into the line
+// a piece at a time rather than one prefix step per character: its last
+// ((n - 1) % 8) + 1 characters are in `tails` (first of them in the low
+// byte; the bytes above are don't-care), behind the string of slot `heads`,
+// whose length is a multiple of 8 (unused when n <= 8). Pieces are stored as
+// 64-bit numbers and written low byte first, the byte order of both the
+// player's and the host's processor.
+// `lengths` 0 marks a slot without such a string: the clear and end codes,
+// and a string made from a previous code that had none (only a malformed
+// stream makes one), which is walked through `prefixes` and `suffixes`
+// instead. Those two are written for every new string and for nothing else,
+// since a malformed stream can walk into slots that earlier images filled;
+// the pieces of root slots are rewritten as images need them.
+uint64_t tails[dictionarySize];
+uint16_t lengths[dictionarySize];
+uint16_t heads[dictionarySize];
+uint16_t prefixes[dictionarySize];
+uint8_t suffixes[dictionarySize];
 
-Slot slots[dictionarySize];
 // Slots below this hold the one-character strings of root codes. An image
-// overwrites the slots from its own firstFree on.
+// overwrites the slots from its own clear code on.
 int32_t rootSlotsReady = 0;
 
 // Strings whose prefix chain cannot be trusted are walked onto this stack,
@@ -122,44 +126,53 @@ __attribute__((noinline)) BitReader FillAcrossSubBlocks(BitReader reader, int32_
     return reader;
 }
 
-// At least `width` bits in reader.bits; false when the data ran out. Inside
-// a sub-block a whole word is loaded and as many of its bytes taken as fit.
-inline bool Fill(BitReader& reader, int32_t width)
+// At least `width` bits in `bits`; false when the data ran out. Inside a
+// sub-block a whole word is loaded and as many of its bytes taken as fit.
+// The reader's fields are passed one by one so that the hot loop can keep
+// them in registers; only the slow path goes through memory.
+inline bool Fill(const uint8_t*& next, const uint8_t*& blockEnd, BitWord& bits, int32_t& count,
+                 int32_t width)
 {
-    if (reader.count >= width)
+    if (count >= width)
         return true;
-    if (reader.blockEnd - reader.next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
-        reader.bits |= LoadWord(reader.next) << reader.count;
-        reader.next += (wordBits - 1 - reader.count) >> 3;
-        reader.count |= wordBits - 8;
+    if (blockEnd - next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
+        bits |= LoadWord(next) << count;
+        next += (wordBits - 1 - count) >> 3;
+        count |= wordBits - 8;
         return true;
     }
+    BitReader reader = {next, blockEnd, bits, count};
     reader = FillAcrossSubBlocks(reader, width);
-    return reader.count >= width;
+    next = reader.next;
+    blockEnd = reader.blockEnd;
+    bits = reader.bits;
+    count = reader.count;
+    return count >= width;
 }
 
-inline int32_t TakeCode(BitReader& reader, int32_t width)
+inline int32_t TakeCode(BitWord& bits, int32_t& count, int32_t width)
 {
-    int32_t code = static_cast<int32_t>(reader.bits & ((BitWord{1} << width) - 1));
-    reader.bits >>= width;
-    reader.count -= width;
+    int32_t code = static_cast<int32_t>(bits & ((BitWord{1} << width) - 1));
+    bits >>= width;
+    count -= width;
     return code;
 }
 
 // Gives the root codes below `clear` their one-character strings where an
 // earlier image with a smaller clear code used the slots for its dictionary.
-void PrepareRootSlots(int32_t clear, int32_t first)
+void PrepareRootSlots(int32_t clear)
 {
     for (int32_t code = rootSlotsReady; code < clear; ++code) {
-        slots[code].tail = static_cast<uint8_t>(code);
-        slots[code].length = 1;
-        slots[code].head = 0;
-        slots[code].first = static_cast<uint8_t>(code);
+        tails[code] = static_cast<uint8_t>(code);
+        lengths[code] = 1;
+        heads[code] = 0;
     }
-    if (rootSlotsReady < clear)
-        rootSlotsReady = clear;
-    if (rootSlotsReady > first)
-        rootSlotsReady = first;
+    // The clear and end codes have no string, so that a length of 0 sends
+    // them to the rare path.
+    lengths[clear] = 0;
+    lengths[clear + 1] = 0;
+    // Above the roots, this image's own slots follow.
+    rootSlotsReady = clear;
 }
 
 // Writes the string of slot `code`, `length` characters, to `out`; up to 7
@@ -167,12 +180,12 @@ void PrepareRootSlots(int32_t clear, int32_t first)
 inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    StorePiece(at, slots[code].tail);
-    int32_t head = slots[code].head;
+    StorePiece(at, tails[code]);
+    int32_t head = heads[code];
     while (at != out) {
         at -= 8;
-        StorePiece(at, slots[head].tail);
-        head = slots[head].head;
+        StorePiece(at, tails[head]);
+        head = heads[head];
     }
 }
 
@@ -191,8 +204,8 @@ int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
     while (code >= first) {
         if (top == dictionarySize)
             return -1;
-        stack[top++] = slots[code].suffix;
-        code = slots[code].prefix;
+        stack[top++] = suffixes[code];
+        code = prefixes[code];
     }
     if (top == dictionarySize)
         return -1;
@@ -240,11 +253,12 @@ struct Decoding {
 bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
 {
     for (;;) {
-        if (!Fill(d.reader, d.width)) {
+        BitReader& r = d.reader;
+        if (!Fill(r.next, r.blockEnd, r.bits, r.count, d.width)) {
             end = outOfData;
             return false;
         }
-        int32_t code = TakeCode(d.reader, d.width);
+        int32_t code = TakeCode(r.bits, r.count, d.width);
         if (code == d.clear + 1) {
             end = atEndCode;
             return false;
@@ -268,7 +282,10 @@ bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
 // could otherwise alias it.
 CodeRunEnd DecodeCodes(Decoding& d)
 {
-    BitReader reader = d.reader;
+    const uint8_t* next = d.reader.next;
+    const uint8_t* blockEnd = d.reader.blockEnd;
+    BitWord bits = d.reader.bits;
+    int32_t count = d.reader.count;
     uint8_t* out = d.out;
     uint8_t* const lineEnd = lineBuffer + d.lineWidth;
     const int32_t clear = d.clear;
@@ -281,38 +298,55 @@ CodeRunEnd DecodeCodes(Decoding& d)
     int32_t firstChar = d.firstChar;
     CodeRunEnd end = outOfData;
 
+    // Past 12 bits the width no longer grows: a limit no slot reaches.
+    const int32_t noLimit = dictionarySize + 1;
+    if (width == largestCodeSize)
+        limit = noLimit;
+    BitWord mask = (BitWord{1} << width) - 1;
     for (;;) {
-        if (!Fill(reader, width))
+        if (!Fill(next, blockEnd, bits, count, width))
             break;
-        int32_t code = TakeCode(reader, width);
+        int32_t code = static_cast<int32_t>(bits & mask);
+        bits >>= width;
+        count -= width;
+
         int32_t length;
         int32_t root;
+        int32_t nextPreviousLength;  // of this code's string, for the next code
         if (code < clear) {
             *out = static_cast<uint8_t>(code);
             length = 1;
             root = static_cast<uint8_t>(code);
-        } else if (code < nextSlot && code >= first && slots[code].length != 0) {
-            length = slots[code].length;
-            WriteString(code, length, out);
-            root = slots[code].first;
-        } else if (code >= nextSlot && previousLength != 0) {
-            // A code the encoder made one step ahead of us (or, malformed,
-            // further ahead): the previous string and its first character.
-            WriteString(previousCode, previousLength, out);
-            out[previousLength] = static_cast<uint8_t>(firstChar);
-            length = previousLength + 1;
-            root = firstChar;
-        } else if (code == clear) {
-            end = atClearCode;
-            break;
-        } else if (code == clear + 1) {
-            end = atEndCode;
-            break;
+            nextPreviousLength = 1;
         } else {
-            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
-            if (length < 0)
+            // A known code yields its string; a code the encoder made one step
+            // ahead of us (or, malformed, further ahead), the previous string
+            // followed by its first character.
+            int32_t stringCode = code;
+            length = code < nextSlot ? lengths[code] : 0;
+            if (length == 0 && code >= nextSlot) {
+                stringCode = previousCode;
+                length = previousLength;
+            }
+            if (length != 0) {
+                WriteString(stringCode, length, out);
+                root = out[0];
+                if (stringCode != code)
+                    out[length++] = static_cast<uint8_t>(firstChar);
+                nextPreviousLength = code <= nextSlot ? length : 0;
+            } else if (code == clear) {
+                end = atClearCode;
                 break;
-            root = out[0];
+            } else if (code == clear + 1) {
+                end = atEndCode;
+                break;
+            } else {
+                length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
+                if (length < 0)
+                    break;
+                root = out[0];
+                nextPreviousLength = 0;
+            }
         }
         out += length;
         if (out >= lineEnd)
@@ -320,37 +354,38 @@ CodeRunEnd DecodeCodes(Decoding& d)
 
         // A full dictionary takes no more strings until the next clear code.
         if (nextSlot < dictionarySize) {
-            Slot& slot = slots[nextSlot];
-            slot.prefix = static_cast<uint16_t>(previousCode);
-            slot.suffix = static_cast<uint8_t>(root);
+            prefixes[nextSlot] = static_cast<uint16_t>(previousCode);
+            suffixes[nextSlot] = static_cast<uint8_t>(root);
             if (previousLength != 0) {
-                const Slot& from = slots[previousCode];
                 int32_t used = previousLength & 7;
                 if (used != 0) {
-                    slot.tail = from.tail;
-                    reinterpret_cast<uint8_t*>(&slot.tail)[used] = static_cast<uint8_t>(root);
-                    slot.head = from.head;
+                    tails[nextSlot] = tails[previousCode];
+                    reinterpret_cast<uint8_t*>(&tails[nextSlot])[used] = static_cast<uint8_t>(root);
+                    heads[nextSlot] = heads[previousCode];
                 } else {
-                    slot.tail = static_cast<uint8_t>(root);
-                    slot.head = static_cast<uint16_t>(previousCode);
+                    tails[nextSlot] = static_cast<uint8_t>(root);
+                    heads[nextSlot] = static_cast<uint16_t>(previousCode);
                 }
-                slot.first = from.first;
-                slot.length = static_cast<uint16_t>(previousLength + 1);
-            } else {
-                slot.length = 0;
             }
+            lengths[nextSlot] = static_cast<uint16_t>(previousLength != 0 ? previousLength + 1 : 0);
             ++nextSlot;
             // The code width grows as soon as the slot 2^n - 1 has been filled.
-            if (nextSlot == limit && width < largestCodeSize) {
-                limit *= 2;
+            if (nextSlot == limit) {
                 ++width;
+                limit = width < largestCodeSize ? limit * 2 : noLimit;
+                mask = (BitWord{1} << width) - 1;
             }
             firstChar = root;
             previousCode = code;
-            previousLength = code < nextSlot ? slots[code].length : 0;
+            previousLength = nextPreviousLength;
         }
     }
-    d.reader = reader;
+    if (limit == noLimit)
+        limit = dictionarySize;
+    d.reader.next = next;
+    d.reader.blockEnd = blockEnd;
+    d.reader.bits = bits;
+    d.reader.count = count;
     d.out = out;
     d.width = width;
     d.limit = limit;
@@ -362,7 +397,11 @@ CodeRunEnd DecodeCodes(Decoding& d)
 
 void ForgetDictionary()
 {
-    std::memset(slots, 0, sizeof slots);
+    std::memset(tails, 0, sizeof tails);
+    std::memset(lengths, 0, sizeof lengths);
+    std::memset(heads, 0, sizeof heads);
+    std::memset(prefixes, 0, sizeof prefixes);
+    std::memset(suffixes, 0, sizeof suffixes);
     rootSlotsReady = 0;
 }
 
@@ -393,7 +432,7 @@ int16_t DecodeImage(int32_t lineWidth)
     ResetCodes(static_cast<int16_t>(minCodeSize));
     if (lineWidth < 1 || lineWidth > maxLineWidth)
         return 0;
-    PrepareRootSlots(clearCode, firstFree);
+    PrepareRootSlots(clearCode);
 
     Decoding d = {};
     d.out = lineBuffer;

@@ -1,3 +1,8 @@
+// The player is built for size, but every frame passes through this loop
+// before the window opens: GCC compiles this file for speed.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O2")
+#endif
 #include "gif/row_placement.h"
 
 #include <cstring>

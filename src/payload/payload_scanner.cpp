@@ -1,5 +1,7 @@
 #include "payload/payload_scanner.h"
 
+#include <cstring>
+
 char scanBuffer[scanBufferSize];
 char (&modulePath)[scanBufferSize] = scanBuffer;
 
@@ -27,14 +29,58 @@ bool NextBytesAreTagAndColon(const char* tag)
     return NextScanByte() == ':';
 }
 
+// The first '*' among `count` bytes from `from`, or null. Four bytes are
+// tested at a time: a byte equal to '*' turns to zero after the exclusive
+// or, and (v - 0x01010101) & ~v & 0x80808080 is nonzero exactly when some
+// byte of v is zero.
+const char* FindStar(const char* from, int32_t count)
+{
+    const char* end = from + count;
+    const char* at = from;
+    for (; end - at >= 4; at += 4) {
+        uint32_t word;
+        std::memcpy(&word, at, sizeof word);
+        uint32_t v = word ^ 0x2A2A2A2Au;
+        if ((v - 0x01010101u) & ~v & 0x80808080u)
+            break;
+    }
+    for (; at < end; ++at) {
+        if (*at == '*')
+            return at;
+    }
+    return nullptr;
+}
+
+// Consumes bytes up to and including the next '*', as taking them one by
+// one with NextScanByte would, but looks through each buffer load at once.
+// False at end of file.
+bool SkipPastStar()
+{
+    for (;;) {
+        if (scanAvailable == 0) {
+            int byte = NextScanByte();
+            if (byte < 0)
+                return false;
+            if (byte == '*')
+                return true;
+        }
+        const char* star = FindStar(scanCursor, scanAvailable);
+        int32_t taken = star ? static_cast<int32_t>(star - scanCursor) + 1 : scanAvailable;
+        scanCursor += taken;
+        scanAvailable -= taken;
+        scanConsumed += taken;
+        if (star)
+            return true;
+    }
+}
+
 // Reads bytes until '*', tag and ':' have gone by. False at end of file.
 bool SkipToPayloadLength(const char* tag)
 {
     for (;;) {
-        int byte = NextScanByte();
-        if (byte < 0)
+        if (!SkipPastStar())
             return false;
-        if (byte == '*' && NextBytesAreTagAndColon(tag))
+        if (NextBytesAreTagAndColon(tag))
             return true;
     }
 }
