@@ -229,6 +229,40 @@ __attribute__((noinline)) uint8_t* PlaceFullLines(uint8_t* end, int32_t width)
     return lineBuffer + rest;
 }
 
+// New string in slot `slot`: the string of `previousCode` (`previousLength`
+// characters, 0 when it has none to build on) followed by `root`.
+inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength, int32_t root)
+{
+    prefixes[slot] = static_cast<uint16_t>(previousCode);
+    suffixes[slot] = static_cast<uint8_t>(root);
+    if (previousLength == 0) {
+        lengths[slot] = 0;
+        return;
+    }
+    lengths[slot] = static_cast<uint16_t>(previousLength + 1);
+    int32_t used = previousLength & 7;
+    if (used != 0) {
+        tails[slot] = tails[previousCode];
+        reinterpret_cast<uint8_t*>(&tails[slot])[used] = static_cast<uint8_t>(root);
+        heads[slot] = heads[previousCode];
+    } else {
+        tails[slot] = static_cast<uint8_t>(root);
+        heads[slot] = static_cast<uint16_t>(previousCode);
+    }
+}
+
+const uint32_t codeMask[largestCodeSize + 1] = {
+    0x000, 0x001, 0x003, 0x007, 0x00F, 0x01F, 0x03F, 0x07F, 0x0FF, 0x1FF, 0x3FF, 0x7FF, 0xFFF,
+};
+
+// The code width grows as soon as the slot 2^n - 1 has been filled, that is
+// when `nextSlot` (never above 2^width) reaches 2^width, up to 12 bits.
+inline void Widen(int32_t& width, int32_t nextSlot)
+{
+    if (width < largestCodeSize)
+        width += 1 & (nextSlot >> width);
+}
+
 // Why a run of codes ended.
 enum CodeRunEnd { atClearCode, atEndCode, outOfData };
 
@@ -240,7 +274,6 @@ struct Decoding {
     int32_t clear;
     int32_t first;
     int32_t width;
-    int32_t limit;
     int32_t nextSlot;
     int32_t previousCode;
     int32_t previousLength;  // of previousCode's string; 0 when it has none to build on
@@ -291,34 +324,39 @@ CodeRunEnd DecodeCodes(Decoding& d)
     const int32_t clear = d.clear;
     const int32_t first = d.first;
     int32_t width = d.width;
-    int32_t limit = d.limit;
     int32_t nextSlot = d.nextSlot;
     int32_t previousCode = d.previousCode;
     int32_t previousLength = d.previousLength;
     int32_t firstChar = d.firstChar;
     CodeRunEnd end = outOfData;
 
-    // Past 12 bits the width no longer grows: a limit no slot reaches.
-    const int32_t noLimit = dictionarySize + 1;
-    if (width == largestCodeSize)
-        limit = noLimit;
-    BitWord mask = (BitWord{1} << width) - 1;
     for (;;) {
         if (!Fill(next, blockEnd, bits, count, width))
             break;
-        int32_t code = static_cast<int32_t>(bits & mask);
+        int32_t code = static_cast<int32_t>(bits & codeMask[width]);
         bits >>= width;
         count -= width;
+
+        if (code < clear) {
+            // A literal: its character, and a string one longer than the
+            // previous one. Most codes of a busy picture are literals.
+            *out++ = static_cast<uint8_t>(code);
+            if (out >= lineEnd)
+                out = PlaceFullLines(out, d.lineWidth);
+            if (nextSlot < dictionarySize) {
+                AddString(nextSlot, previousCode, previousLength, code);
+                Widen(width, ++nextSlot);
+                firstChar = static_cast<uint8_t>(code);
+                previousCode = code;
+                previousLength = 1;
+            }
+            continue;
+        }
 
         int32_t length;
         int32_t root;
         int32_t nextPreviousLength;  // of this code's string, for the next code
-        if (code < clear) {
-            *out = static_cast<uint8_t>(code);
-            length = 1;
-            root = static_cast<uint8_t>(code);
-            nextPreviousLength = 1;
-        } else {
+        {
             // A known code yields its string; a code the encoder made one step
             // ahead of us (or, malformed, further ahead), the previous string
             // followed by its first character.
@@ -354,41 +392,19 @@ CodeRunEnd DecodeCodes(Decoding& d)
 
         // A full dictionary takes no more strings until the next clear code.
         if (nextSlot < dictionarySize) {
-            prefixes[nextSlot] = static_cast<uint16_t>(previousCode);
-            suffixes[nextSlot] = static_cast<uint8_t>(root);
-            if (previousLength != 0) {
-                int32_t used = previousLength & 7;
-                if (used != 0) {
-                    tails[nextSlot] = tails[previousCode];
-                    reinterpret_cast<uint8_t*>(&tails[nextSlot])[used] = static_cast<uint8_t>(root);
-                    heads[nextSlot] = heads[previousCode];
-                } else {
-                    tails[nextSlot] = static_cast<uint8_t>(root);
-                    heads[nextSlot] = static_cast<uint16_t>(previousCode);
-                }
-            }
-            lengths[nextSlot] = static_cast<uint16_t>(previousLength != 0 ? previousLength + 1 : 0);
-            ++nextSlot;
-            // The code width grows as soon as the slot 2^n - 1 has been filled.
-            if (nextSlot == limit) {
-                ++width;
-                limit = width < largestCodeSize ? limit * 2 : noLimit;
-                mask = (BitWord{1} << width) - 1;
-            }
+            AddString(nextSlot, previousCode, previousLength, root);
+            Widen(width, ++nextSlot);
             firstChar = root;
             previousCode = code;
             previousLength = nextPreviousLength;
         }
     }
-    if (limit == noLimit)
-        limit = dictionarySize;
     d.reader.next = next;
     d.reader.blockEnd = blockEnd;
     d.reader.bits = bits;
     d.reader.count = count;
     d.out = out;
     d.width = width;
-    d.limit = limit;
     d.nextSlot = nextSlot;
     return end;
 }
@@ -444,13 +460,12 @@ int16_t DecodeImage(int32_t lineWidth)
     CodeRunEnd end = atClearCode;
     while (end == atClearCode) {
         d.width = minCodeSize + 1;
-        d.limit = 1 << d.width;
         d.nextSlot = d.first;
         if (DecodeFirstCode(d, end))
             end = DecodeCodes(d);
     }
     codeSize = static_cast<int16_t>(d.width);
-    widthLimit = static_cast<int16_t>(d.limit);
+    widthLimit = static_cast<int16_t>(1 << d.width);
     nextFree = static_cast<int16_t>(d.nextSlot);
     // Only an end code places a partial line; running out of data, or a
     // string too long for the stack, drops it.
