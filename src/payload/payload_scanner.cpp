@@ -29,19 +29,31 @@ bool NextBytesAreTagAndColon(const char* tag)
     return NextScanByte() == ':';
 }
 
-// The first '*' among `count` bytes from `from`, or null. Four bytes are
-// tested at a time: a byte equal to '*' turns to zero after the exclusive
-// or, and (v - 0x01010101) & ~v & 0x80808080 is nonzero exactly when some
-// byte of v is zero.
+uint32_t LoadWord(const char* at)
+{
+    uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Nonzero when some byte of `word` is '*': such a byte turns to zero after
+// the exclusive or, and (v - 0x01010101) & ~v & 0x80808080 is nonzero
+// exactly when some byte of v is zero.
+uint32_t HasStar(uint32_t word)
+{
+    uint32_t v = word ^ 0x2A2A2A2Au;
+    return (v - 0x01010101u) & ~v & 0x80808080u;
+}
+
+// The first '*' among `count` bytes from `from`, or null. Sixteen bytes are
+// tested at a time; the block that holds a '*' is then looked at bytewise.
 const char* FindStar(const char* from, int32_t count)
 {
     const char* end = from + count;
     const char* at = from;
-    for (; end - at >= 4; at += 4) {
-        uint32_t word;
-        std::memcpy(&word, at, sizeof word);
-        uint32_t v = word ^ 0x2A2A2A2Au;
-        if ((v - 0x01010101u) & ~v & 0x80808080u)
+    for (; end - at >= 16; at += 16) {
+        if (HasStar(LoadWord(at)) | HasStar(LoadWord(at + 4)) | HasStar(LoadWord(at + 8)) |
+            HasStar(LoadWord(at + 12)))
             break;
     }
     for (; at < end; ++at) {
