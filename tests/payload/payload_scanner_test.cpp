@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "payload/scratch_files.h"
 
@@ -81,6 +82,28 @@ TEST_F(PayloadScanner, SectionsAcrossBlockBoundariesAreReadFromTheRightOffset)
         int32_t length = FindPayloadSection(path.c_str(), waveMarker);
         ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
         EXPECT_EQ(ReadFound(length), payload);
+        CloseSelfFile();
+    }
+}
+
+// The search tests several bytes at a time for the next '*': the section's
+// own '*', and decoys before it ('*' then a byte that breaks the tag), at
+// every offset of such a step and around the end of the 4096-byte buffer.
+TEST_F(PayloadScanner, StarsAtEveryOffsetAreEachLookedAt)
+{
+    std::vector<size_t> offsets;
+    for (size_t star = 0; star < 40; ++star)
+        offsets.push_back(star);
+    for (size_t star = 4070; star < 4100; ++star)
+        offsets.push_back(star);
+    for (size_t star : offsets) {
+        SCOPED_TRACE("section at offset " + std::to_string(star));
+        std::string before = Filler(star, 5);
+        for (size_t decoy = star % 3; decoy + 1 < star; decoy += 5)
+            before[decoy] = '*';
+        std::string path = FileOf(before + Section(waveMarker, "w") + Filler(20, 2));
+        ASSERT_EQ(FindPayloadSection(path.c_str(), waveMarker), 1);
+        EXPECT_EQ(FilePosition(), star + 22);
         CloseSelfFile();
     }
 }
