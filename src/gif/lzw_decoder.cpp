@@ -38,11 +38,16 @@ const int32_t largestCodeSize = 12;
 // instead. Those two are written for every new string and for nothing else,
 // since a malformed stream can walk into slots that earlier images filled;
 // the pieces of root slots are rewritten as images need them.
-uint64_t tails[dictionarySize];
-uint16_t lengths[dictionarySize];
-uint16_t heads[dictionarySize];
-uint16_t prefixes[dictionarySize];
-uint8_t suffixes[dictionarySize];
+// One record, so that the loop reaches every array from one base address
+// (position-independent host code would otherwise keep one per array).
+struct Dictionary {
+    uint64_t tails[dictionarySize];
+    uint16_t lengths[dictionarySize];
+    uint16_t heads[dictionarySize];
+    uint16_t prefixes[dictionarySize];
+    uint8_t suffixes[dictionarySize];
+};
+Dictionary dictionary;
 
 // Slots below this hold the one-character strings of root codes. An image
 // overwrites the slots from its own clear code on.
@@ -163,14 +168,14 @@ inline int32_t TakeCode(BitWord& bits, int32_t& count, int32_t width)
 void PrepareRootSlots(int32_t clear)
 {
     for (int32_t code = rootSlotsReady; code < clear; ++code) {
-        tails[code] = static_cast<uint8_t>(code);
-        lengths[code] = 1;
-        heads[code] = 0;
+        dictionary.tails[code] = static_cast<uint8_t>(code);
+        dictionary.lengths[code] = 1;
+        dictionary.heads[code] = 0;
     }
     // The clear and end codes have no string, so that a length of 0 sends
     // them to the rare path.
-    lengths[clear] = 0;
-    lengths[clear + 1] = 0;
+    dictionary.lengths[clear] = 0;
+    dictionary.lengths[clear + 1] = 0;
     // Above the roots, this image's own slots follow.
     rootSlotsReady = clear;
 }
@@ -180,12 +185,12 @@ void PrepareRootSlots(int32_t clear)
 inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    StorePiece(at, tails[code]);
-    int32_t head = heads[code];
+    StorePiece(at, dictionary.tails[code]);
+    int32_t head = dictionary.heads[code];
     while (at != out) {
         at -= 8;
-        StorePiece(at, tails[head]);
-        head = heads[head];
+        StorePiece(at, dictionary.tails[head]);
+        head = dictionary.heads[head];
     }
 }
 
@@ -204,8 +209,8 @@ int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
     while (code >= first) {
         if (top == dictionarySize)
             return -1;
-        stack[top++] = suffixes[code];
-        code = prefixes[code];
+        stack[top++] = dictionary.suffixes[code];
+        code = dictionary.prefixes[code];
     }
     if (top == dictionarySize)
         return -1;
@@ -233,27 +238,23 @@ __attribute__((noinline)) uint8_t* PlaceFullLines(uint8_t* end, int32_t width)
 // characters, 0 when it has none to build on) followed by `root`.
 inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength, int32_t root)
 {
-    prefixes[slot] = static_cast<uint16_t>(previousCode);
-    suffixes[slot] = static_cast<uint8_t>(root);
+    dictionary.prefixes[slot] = static_cast<uint16_t>(previousCode);
+    dictionary.suffixes[slot] = static_cast<uint8_t>(root);
     if (previousLength == 0) {
-        lengths[slot] = 0;
+        dictionary.lengths[slot] = 0;
         return;
     }
-    lengths[slot] = static_cast<uint16_t>(previousLength + 1);
+    dictionary.lengths[slot] = static_cast<uint16_t>(previousLength + 1);
     int32_t used = previousLength & 7;
     if (used != 0) {
-        tails[slot] = tails[previousCode];
-        reinterpret_cast<uint8_t*>(&tails[slot])[used] = static_cast<uint8_t>(root);
-        heads[slot] = heads[previousCode];
+        dictionary.tails[slot] = dictionary.tails[previousCode];
+        reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
+        dictionary.heads[slot] = dictionary.heads[previousCode];
     } else {
-        tails[slot] = static_cast<uint8_t>(root);
-        heads[slot] = static_cast<uint16_t>(previousCode);
+        dictionary.tails[slot] = static_cast<uint8_t>(root);
+        dictionary.heads[slot] = static_cast<uint16_t>(previousCode);
     }
 }
-
-const uint32_t codeMask[largestCodeSize + 1] = {
-    0x000, 0x001, 0x003, 0x007, 0x00F, 0x01F, 0x03F, 0x07F, 0x0FF, 0x1FF, 0x3FF, 0x7FF, 0xFFF,
-};
 
 // The code width grows as soon as the slot 2^n - 1 has been filled, that is
 // when `nextSlot` (never above 2^width) reaches 2^width, up to 12 bits.
@@ -333,7 +334,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
     for (;;) {
         if (!Fill(next, blockEnd, bits, count, width))
             break;
-        int32_t code = static_cast<int32_t>(bits & codeMask[width]);
+        int32_t code = static_cast<int32_t>(bits & ((BitWord{1} << width) - 1));
         bits >>= width;
         count -= width;
 
@@ -361,7 +362,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
             // ahead of us (or, malformed, further ahead), the previous string
             // followed by its first character.
             int32_t stringCode = code;
-            length = code < nextSlot ? lengths[code] : 0;
+            length = code < nextSlot ? dictionary.lengths[code] : 0;
             if (length == 0 && code >= nextSlot) {
                 stringCode = previousCode;
                 length = previousLength;
@@ -413,11 +414,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
 
 void ForgetDictionary()
 {
-    std::memset(tails, 0, sizeof tails);
-    std::memset(lengths, 0, sizeof lengths);
-    std::memset(heads, 0, sizeof heads);
-    std::memset(prefixes, 0, sizeof prefixes);
-    std::memset(suffixes, 0, sizeof suffixes);
+    std::memset(&dictionary, 0, sizeof dictionary);
     rootSlotsReady = 0;
 }
 
