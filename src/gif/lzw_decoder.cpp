@@ -338,22 +338,9 @@ CodeRunEnd DecodeCodes(Decoding& d)
         bits >>= width;
         count -= width;
 
-        if (code < clear) {
-            // A literal: its character, and a string one longer than the
-            // previous one. Most codes of a busy picture are literals.
-            *out++ = static_cast<uint8_t>(code);
-            if (out >= lineEnd)
-                out = PlaceFullLines(out, d.lineWidth);
-            if (nextSlot < dictionarySize) {
-                AddString(nextSlot, previousCode, previousLength, code);
-                Widen(width, ++nextSlot);
-                firstChar = static_cast<uint8_t>(code);
-                previousCode = code;
-                previousLength = 1;
-            }
-            continue;
-        }
-
+        // Literals take the same path as other known codes (a string of
+        // length 1): a separate branch for them mispredicts on every picture
+        // that mixes the two, and cost more than it saved.
         int32_t length;
         int32_t root;
         int32_t nextPreviousLength;  // of this code's string, for the next code
