@@ -245,15 +245,14 @@ inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength
         return;
     }
     dictionary.lengths[slot] = static_cast<uint16_t>(previousLength + 1);
+    // Without a branch: whether the previous string's last piece is full
+    // follows the picture, not a pattern the processor could learn. When it
+    // is full, the copied piece's bytes above the first are don't-care.
     int32_t used = previousLength & 7;
-    if (used != 0) {
-        dictionary.tails[slot] = dictionary.tails[previousCode];
-        reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
-        dictionary.heads[slot] = dictionary.heads[previousCode];
-    } else {
-        dictionary.tails[slot] = static_cast<uint8_t>(root);
-        dictionary.heads[slot] = static_cast<uint16_t>(previousCode);
-    }
+    dictionary.tails[slot] = dictionary.tails[previousCode];
+    reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
+    int32_t head = used != 0 ? dictionary.heads[previousCode] : previousCode;
+    dictionary.heads[slot] = static_cast<uint16_t>(head);
 }
 
 // The code width grows as soon as the slot 2^n - 1 has been filled, that is
@@ -341,39 +340,38 @@ CodeRunEnd DecodeCodes(Decoding& d)
         // Literals take the same path as other known codes (a string of
         // length 1): a separate branch for them mispredicts on every picture
         // that mixes the two, and cost more than it saved.
+        // A known code yields its string; a code the encoder made one step
+        // ahead of us (or, malformed, further ahead), the previous string
+        // followed by its first character.
+        int32_t stringCode = code;
         int32_t length;
-        int32_t root;
-        int32_t nextPreviousLength;  // of this code's string, for the next code
-        {
-            // A known code yields its string; a code the encoder made one step
-            // ahead of us (or, malformed, further ahead), the previous string
-            // followed by its first character.
-            int32_t stringCode = code;
-            length = code < nextSlot ? dictionary.lengths[code] : 0;
-            if (length == 0 && code >= nextSlot) {
-                stringCode = previousCode;
-                length = previousLength;
-            }
-            if (length != 0) {
-                WriteString(stringCode, length, out);
-                root = out[0];
-                if (stringCode != code)
-                    out[length++] = static_cast<uint8_t>(firstChar);
-                nextPreviousLength = code <= nextSlot ? length : 0;
-            } else if (code == clear) {
-                end = atClearCode;
-                break;
-            } else if (code == clear + 1) {
-                end = atEndCode;
-                break;
-            } else {
-                length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
-                if (length < 0)
-                    break;
-                root = out[0];
-                nextPreviousLength = 0;
-            }
+        if (code < nextSlot) {
+            length = dictionary.lengths[code];
+        } else {
+            stringCode = previousCode;
+            length = previousLength;
         }
+        int32_t nextPreviousLength;  // of this code's string, for the next code
+        if (length != 0) {
+            WriteString(stringCode, length, out);
+            nextPreviousLength = length;
+            if (code >= nextSlot) {
+                out[length++] = static_cast<uint8_t>(firstChar);
+                nextPreviousLength = code == nextSlot ? length : 0;
+            }
+        } else if (code == clear) {
+            end = atClearCode;
+            break;
+        } else if (code == clear + 1) {
+            end = atEndCode;
+            break;
+        } else {
+            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
+            if (length < 0)
+                break;
+            nextPreviousLength = 0;
+        }
+        int32_t root = out[0];
         out += length;
         if (out >= lineEnd)
             out = PlaceFullLines(out, d.lineWidth);
