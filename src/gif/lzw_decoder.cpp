@@ -59,10 +59,14 @@ int32_t rootSlotsReady = 0;
 uint8_t stack[dictionarySize];
 
 // The lines being collected. A string that runs past the end of the line is
-// written whole and what lies beyond the line is moved to the front once the
-// line is placed, so there is room for the widest line, the longest string
-// and the unused bytes of a last 8-byte piece.
+// written whole, and the next line starts right behind the placed one, so
+// that what a string wrote beyond a line need not move. Only when the next
+// line could end past the first maxLineWidth bytes does the rest move to the
+// front; so there is always room behind a line for the longest string and
+// the unused bytes of a last 8-byte piece.
 uint8_t lineBuffer[maxLineWidth + dictionarySize + 8];
+uint8_t* lineStart = lineBuffer;  // of the line being collected
+uint8_t* lineEnd = lineBuffer;    // and its end
 
 // Bits are gathered a machine word at a time: 32 bits on the player's
 // processor, 64 on the host's.
@@ -220,17 +224,23 @@ int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
     return top;
 }
 
-// Places every full line of the bytes collected up to `end` and moves the
-// rest to the front of the line buffer; returns where collecting goes on.
+// Places every full line of the bytes collected up to `end`; returns where
+// collecting goes on, with lineStart at the line it fills.
 __attribute__((noinline)) uint8_t* PlaceFullLines(uint8_t* end, int32_t width)
 {
-    const uint8_t* line = lineBuffer;
+    uint8_t* line = lineStart;
     while (end - line >= width) {
         PlaceLine(line, width);
         line += width;
     }
+    lineStart = line;
+    lineEnd = line + width;
+    if (lineEnd <= lineBuffer + maxLineWidth)
+        return end;
     int32_t rest = static_cast<int32_t>(end - line);
     CopyBytes(lineBuffer, line, rest);
+    lineStart = lineBuffer;
+    lineEnd = lineBuffer + width;
     return lineBuffer + rest;
 }
 
@@ -304,7 +314,7 @@ bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
         d.firstChar = static_cast<uint8_t>(code);
         d.previousLength = 1;
         *d.out++ = static_cast<uint8_t>(code);
-        if (d.out >= lineBuffer + d.lineWidth)
+        if (d.out >= lineEnd)
             d.out = PlaceFullLines(d.out, d.lineWidth);
         return true;
     }
@@ -320,7 +330,6 @@ CodeRunEnd DecodeCodes(Decoding& d)
     BitWord bits = d.reader.bits;
     int32_t count = d.reader.count;
     uint8_t* out = d.out;
-    uint8_t* const lineEnd = lineBuffer + d.lineWidth;
     const int32_t clear = d.clear;
     const int32_t first = d.first;
     int32_t width = d.width;
@@ -433,6 +442,8 @@ int16_t DecodeImage(int32_t lineWidth)
     PrepareRootSlots(clearCode);
 
     Decoding d = {};
+    lineStart = lineBuffer;
+    lineEnd = lineBuffer + lineWidth;
     d.out = lineBuffer;
     d.lineWidth = lineWidth;
     d.clear = clearCode;
@@ -451,7 +462,7 @@ int16_t DecodeImage(int32_t lineWidth)
     nextFree = static_cast<int16_t>(d.nextSlot);
     // Only an end code places a partial line; running out of data, or a
     // string too long for the stack, drops it.
-    if (end == atEndCode && d.out > lineBuffer)
-        PlaceLine(lineBuffer, static_cast<int32_t>(d.out - lineBuffer));
+    if (end == atEndCode && d.out > lineStart)
+        PlaceLine(lineStart, static_cast<int32_t>(d.out - lineStart));
     return 0;
 }

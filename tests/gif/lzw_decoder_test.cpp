@@ -520,6 +520,28 @@ TEST_F(LzwDecoderTest, EncodedStreamsDecodeAcrossPieceAndLineBoundaries)
     }
 }
 
+// Lines follow one another in the collecting buffer; what the strings wrote
+// past the last whole line moves to its front only when the next line could
+// reach past 64 KiB. Long strings over many lines, ending with the end code
+// inside a line, cross that move at many offsets.
+TEST_F(LzwDecoderTest, ManyLinesOfLongStringsSurviveTheBufferMovingItsRest)
+{
+    struct Case {
+        int minCodeSize;
+        int width;
+        int colours;
+    };
+    for (Case c : {Case{2, 1, 1}, Case{2, 1000, 2}, Case{8, 4097, 6}, Case{2, 30001, 1},
+                   Case{5, maxLineWidth, 3}}) {
+        const int height = 300000 / c.width + 2;
+        Bytes pixels = RunPixels(c.width * (height - 1) + c.width / 2, c.colours);
+        ASSERT_EQ(Decode(EncodedImageData(c.minCodeSize, pixels), c.width, height), 0);
+        Bytes expected = pixels;
+        expected.resize(static_cast<size_t>(c.width) * height, sentinel);
+        EXPECT_EQ(ImagePixels(bitmap), expected) << "width " << c.width;
+    }
+}
+
 TEST_F(LzwDecoderTest, SingleColourRunsMakeStringsOfEveryLength)
 {
     // One colour: every code after the first is one character longer than
