@@ -250,11 +250,10 @@ inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength
 {
     dictionary.prefixes[slot] = static_cast<uint16_t>(previousCode);
     dictionary.suffixes[slot] = static_cast<uint8_t>(root);
-    if (previousLength == 0) {
-        dictionary.lengths[slot] = 0;
-        return;
-    }
-    dictionary.lengths[slot] = static_cast<uint16_t>(previousLength + 1);
+    // A string built on one without pieces has none either; its pieces are
+    // written all the same, since nothing reads them past a length of 0.
+    int32_t length = previousLength != 0 ? previousLength + 1 : 0;
+    dictionary.lengths[slot] = static_cast<uint16_t>(length);
     // Without a branch: whether the previous string's last piece is full
     // follows the picture, not a pattern the processor could learn. When it
     // is full, the copied piece's bytes above the first are don't-care.
