@@ -1,8 +1,10 @@
 """Writes GIF89a files: a small encoder for the sample animation and tests.
 
 Frames are lists of rows of colour indices. Each frame may carry a delay in
-hundredths of a second (written as a graphic control extension), may be
-stored interlaced and may carry a local colour table.
+hundredths of a second, a disposal method and a transparent index (written
+as a graphic control extension), may be stored interlaced and may carry a
+local colour table. Tests may also give a frame's image data as it stands,
+or its LZW minimum code size.
 """
 
 import struct
@@ -20,6 +22,10 @@ class Frame:
     delay: Optional[int] = None      # hundredths of a second; None: no control extension
     interlaced: bool = False
     local_colours: Optional[Sequence[Colour]] = None
+    disposal: int = 0
+    transparent: Optional[int] = None
+    data: Optional[bytes] = None       # image data written in place of the encoded rows
+    code_size: Optional[int] = None    # LZW minimum code size; None: from the table size
 
     @property
     def width(self) -> int:
@@ -36,7 +42,9 @@ class Animation:
     height: int
     colours: Optional[Sequence[Colour]]  # global colour table; None: no table
     frames: List[Frame] = field(default_factory=list)
-    loop: bool = True
+    loop: bool = True                  # write a loop extension
+    loop_count: int = 0                # its count; 0: for ever
+    background: int = 0                # background colour index
 
 
 def table_size_bits(count: int) -> int:
@@ -123,8 +131,10 @@ def sub_blocks(data: bytes) -> bytes:
 
 def encode_frame(frame: Frame, colour_count: int) -> bytes:
     out = bytearray()
-    if frame.delay is not None:
-        out += b"\x21\xF9\x04\x00" + struct.pack("<H", frame.delay) + b"\x00\x00"
+    if frame.delay is not None or frame.disposal or frame.transparent is not None:
+        packed = frame.disposal << 2 | (1 if frame.transparent is not None else 0)
+        out += b"\x21\xF9\x04" + struct.pack("<BHB", packed, frame.delay or 0,
+                                             frame.transparent or 0) + b"\x00"
     packed = 0x40 if frame.interlaced else 0
     if frame.local_colours:
         packed |= 0x80 | table_size_bits(len(frame.local_colours))
@@ -132,10 +142,12 @@ def encode_frame(frame: Frame, colour_count: int) -> bytes:
     if frame.local_colours:
         out += colour_table_bytes(frame.local_colours)
         colour_count = len(frame.local_colours)
+    min_code_size = frame.code_size or max(2, table_size_bits(colour_count) + 1)
+    out.append(min_code_size)
+    if frame.data is not None:
+        return bytes(out) + sub_blocks(frame.data)
     order = interlaced_order(frame.height) if frame.interlaced else range(frame.height)
     pixels = [p for y in order for p in frame.rows[y]]
-    min_code_size = max(2, table_size_bits(colour_count) + 1)
-    out.append(min_code_size)
     out += sub_blocks(lzw_encode(pixels, min_code_size))
     return bytes(out)
 
@@ -145,11 +157,11 @@ def encode(animation: Animation) -> bytes:
     packed = 0
     if animation.colours:
         packed = 0x80 | 0x70 | table_size_bits(len(animation.colours))
-    out += struct.pack("<HHBBB", animation.width, animation.height, packed, 0, 0)
+    out += struct.pack("<HHBBB", animation.width, animation.height, packed, animation.background, 0)
     if animation.colours:
         out += colour_table_bytes(animation.colours)
     if animation.loop:
-        out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00"
+        out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01" + struct.pack("<H", animation.loop_count) + b"\x00"
     colour_count = len(animation.colours) if animation.colours else 256
     for frame in animation.frames:
         out += encode_frame(frame, colour_count)

@@ -56,38 +56,20 @@ class GifPlan:
     loop: Optional[int] = 0            # None: no loop extension
 
     def encode(self) -> bytes:
-        out = bytearray(b"GIF89a")
-        colours = [COLOURS[c] for c in self.palette] if self.palette else None
-        packed = 0x80 | 0x70 | gifwriter.table_size_bits(len(colours)) if colours else 0
-        out += struct.pack("<HHBBB", self.width, self.height, packed, self.background, 0)
-        if colours:
-            out += gifwriter.colour_table_bytes(colours)
-        if self.loop is not None:
-            out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01" + struct.pack("<H", self.loop) + b"\x00"
-        for frame in self.frames:
-            out += encode_frame(frame, len(colours) if colours else 256)
-        out.append(0x3B)
-        return bytes(out)
+        return gifwriter.encode(gifwriter.Animation(
+            self.width, self.height, letter_colours(self.palette),
+            [writer_frame(frame) for frame in self.frames],
+            loop=self.loop is not None, loop_count=self.loop or 0, background=self.background))
 
 
-def encode_frame(frame: FramePlan, colour_count: int) -> bytes:
-    out = bytearray()
-    if frame.delay is not None or frame.disposal or frame.transparent is not None:
-        packed = frame.disposal << 2 | (1 if frame.transparent is not None else 0)
-        out += b"\x21\xF9\x04" + struct.pack("<BHB", packed, frame.delay or 0, frame.transparent or 0) + b"\0"
-    local = [COLOURS[c] for c in frame.local] if frame.local else None
-    width, height = len(frame.rows[0]) if frame.rows else 0, len(frame.rows)
-    packed = (0x40 if frame.interlaced else 0) | (0x80 | gifwriter.table_size_bits(len(local)) if local else 0)
-    out += b"\x2C" + struct.pack("<HHHHB", frame.left, frame.top, width, height, packed)
-    if local:
-        out += gifwriter.colour_table_bytes(local)
-        colour_count = len(local)
-    code_size = frame.code_size or max(2, gifwriter.table_size_bits(colour_count) + 1)
-    if frame.data is not None:
-        return bytes(out) + bytes([code_size]) + gifwriter.sub_blocks(frame.data)
-    order = gifwriter.interlaced_order(height) if frame.interlaced else range(height)
-    pixels = [p for y in order for p in frame.rows[y]]
-    return bytes(out) + bytes([code_size]) + gifwriter.sub_blocks(gifwriter.lzw_encode(pixels, code_size))
+def letter_colours(letters: Optional[str]):
+    return [COLOURS[c] for c in letters] if letters else None
+
+
+def writer_frame(frame: FramePlan) -> gifwriter.Frame:
+    return gifwriter.Frame(frame.rows, frame.left, frame.top, frame.delay, frame.interlaced,
+                           letter_colours(frame.local), frame.disposal, frame.transparent,
+                           frame.data, frame.code_size)
 
 
 def rows(*text: str) -> List[List[int]]:

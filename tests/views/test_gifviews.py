@@ -28,17 +28,11 @@ def table(letters):
 def frame(rows, left=0, top=0, disposal=0, transparent=None, delay=10, local=None,
           interlaced=False):
     """One image with its graphic control extension; `rows` are strings of
-    digits, the colour indices."""
-    packed = disposal << 2 | (1 if transparent is not None else 0)
-    out = b"\x21\xF9\x04" + struct.pack("<BHB", packed, delay, transparent or 0) + b"\0"
-    width, height = len(rows[0]), len(rows)
-    flags = (0x40 if interlaced else 0) | (0x81 if local else 0)   # local tables of 4
-    out += b"\x2C" + struct.pack("<HHHHB", left, top, width, height, flags)
-    if local:
-        out += table(local)
-    order = gifwriter.interlaced_order(height) if interlaced else range(height)
-    pixels = [int(c) for y in order for c in rows[y]]
-    return out + b"\x02" + gifwriter.sub_blocks(gifwriter.lzw_encode(pixels, 2))
+    digits, the colour indices. Tables hold 4 colours."""
+    local_colours = [COLOURS[c] for c in local] if local else None
+    return gifwriter.encode_frame(gifwriter.Frame(
+        [[int(c) for c in row] for row in rows], left, top, delay, interlaced, local_colours,
+        disposal, transparent), 4)
 
 
 def gif(width, height, *frames, colours=GLOBAL, background=0):
