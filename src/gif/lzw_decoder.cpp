@@ -341,9 +341,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
     for (;;) {
         if (!Fill(next, blockEnd, bits, count, width))
             break;
-        int32_t code = static_cast<int32_t>(bits & ((BitWord{1} << width) - 1));
-        bits >>= width;
-        count -= width;
+        int32_t code = TakeCode(bits, count, width);
 
         // Literals take the same path as other known codes (a string of
         // length 1): a separate branch for them mispredicts on every picture
