@@ -21,6 +21,11 @@ extern const char* scanCursor; // next byte of scanBuffer to hand out
 extern int32_t scanAvailable;  // bytes of scanBuffer not yet handed out
 extern int32_t scanConsumed;   // bytes handed out: the file offset of the next byte
 
+// Whether the search looks for the next '*' sixteen bytes per SSE2
+// instruction; set at start when the processor has SSE2. Otherwise it tests
+// four 32-bit words at a time. Either way the same bytes are consumed.
+extern bool scanWithSse2;
+
 // Zero-terminated and led by three hyphens, so that the program's own copies
 // of them never read as a section.
 extern const char gifMarker[];   // "---GIF_BEGINS_HERE"

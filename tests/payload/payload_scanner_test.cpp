@@ -88,7 +88,8 @@ TEST_F(PayloadScanner, SectionsAcrossBlockBoundariesAreReadFromTheRightOffset)
 
 // The search tests several bytes at a time for the next '*': the section's
 // own '*', and decoys before it ('*' then a byte that breaks the tag), at
-// every offset of such a step and around the end of the 4096-byte buffer.
+// every offset of such a step and around the end of the 4096-byte buffer;
+// both with SSE2 (where the processor has it) and with 32-bit words.
 TEST_F(PayloadScanner, StarsAtEveryOffsetAreEachLookedAt)
 {
     std::vector<size_t> offsets;
@@ -96,16 +97,92 @@ TEST_F(PayloadScanner, StarsAtEveryOffsetAreEachLookedAt)
         offsets.push_back(star);
     for (size_t star = 4070; star < 4100; ++star)
         offsets.push_back(star);
-    for (size_t star : offsets) {
-        SCOPED_TRACE("section at offset " + std::to_string(star));
-        std::string before = Filler(star, 5);
-        for (size_t decoy = star % 3; decoy + 1 < star; decoy += 5)
-            before[decoy] = '*';
-        std::string path = FileOf(before + Section(waveMarker, "w") + Filler(20, 2));
-        ASSERT_EQ(FindPayloadSection(path.c_str(), waveMarker), 1);
-        EXPECT_EQ(FilePosition(), star + 22);
-        CloseSelfFile();
+    const bool processorHasSse2 = scanWithSse2;
+    for (bool sse2 : {true, false}) {
+        scanWithSse2 = sse2 && processorHasSse2;
+        for (size_t star : offsets) {
+            SCOPED_TRACE("section at offset " + std::to_string(star) +
+                         (scanWithSse2 ? " with SSE2" : " by words"));
+            std::string before = Filler(star, 5);
+            for (size_t decoy = star % 3; decoy + 1 < star; decoy += 5)
+                before[decoy] = '*';
+            std::string path = FileOf(before + Section(waveMarker, "w") + Filler(20, 2));
+            ASSERT_EQ(FindPayloadSection(path.c_str(), waveMarker), 1);
+            EXPECT_EQ(FilePosition(), star + 22);
+            CloseSelfFile();
+        }
     }
+    scanWithSse2 = processorHasSse2;
+}
+
+// The search as written down: bytes taken one at a time, the byte that
+// breaks a match consumed. Returns the offset right after ':' of the section
+// found, or npos.
+size_t OffsetAfterColonTakingBytesOneByOne(const std::string& file, const std::string& tag)
+{
+    size_t at = 0;
+    while (at < file.size()) {
+        if (file[at++] != '*')
+            continue;
+        size_t matched = 0;
+        while (matched < tag.size() && at < file.size() && file[at] == tag[matched]) {
+            ++at;
+            ++matched;
+        }
+        if (at >= file.size())
+            break;
+        const bool colon = matched == tag.size() && file[at] == ':';
+        ++at;  // the breaking byte, or the ':'
+        if (colon)
+            return at;
+    }
+    return std::string::npos;
+}
+
+// Files thick with '*', tags cut short, ':' and whole headers, some of them
+// where a match runs over the end of a 4096-byte block: the search must
+// find what taking the bytes one by one finds, with SSE2 and by words.
+TEST_F(PayloadScanner, FindsWhatTakingBytesOneByOneFinds)
+{
+    const std::string tag = Tag(waveMarker);
+    const bool processorHasSse2 = scanWithSse2;
+    uint32_t random = 12345;
+    auto next = [&random](uint32_t below) {
+        random = random * 1103515245u + 12345u;
+        return (random >> 16) % below;
+    };
+    for (int trial = 0; trial < 60; ++trial) {
+        // Near the block end in most files, so that the tag straddles it.
+        std::string file = Filler(trial % 3 ? 4096 - 40 + next(40) : next(64), trial);
+        while (file.size() < 4096 + 64 + next(64)) {
+            switch (next(5)) {
+            case 0: file += '*'; break;
+            case 1: file += "*" + tag.substr(0, next(static_cast<uint32_t>(tag.size()) + 1)); break;
+            case 2: file += ':'; break;
+            case 3: file += Header(waveMarker, next(1000)); break;
+            default: file += Filler(next(6), trial); break;
+            }
+        }
+        const size_t expected = OffsetAfterColonTakingBytesOneByOne(file, tag);
+        std::string path = FileOf(file);
+        for (bool sse2 : {true, false}) {
+            scanWithSse2 = sse2 && processorHasSse2;
+            SCOPED_TRACE("trial " + std::to_string(trial) + (scanWithSse2 ? " with SSE2" : " by words"));
+            int32_t length = FindPayloadSection(path.c_str(), waveMarker);
+            if (expected == std::string::npos) {
+                EXPECT_EQ(length, 0);
+            } else if (expected + 4 > file.size()) {
+                EXPECT_EQ(length, -1);
+            } else {
+                uint32_t field;
+                std::memcpy(&field, file.data() + expected, 4);
+                EXPECT_EQ(length, static_cast<int32_t>(field));
+                EXPECT_EQ(FilePosition(), expected + 4);
+            }
+            CloseSelfFile();
+        }
+    }
+    scanWithSse2 = processorHasSse2;
 }
 
 TEST_F(PayloadScanner, StarDirectlyBeforeTheSectionsStarHidesIt)
