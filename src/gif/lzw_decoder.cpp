@@ -185,25 +185,60 @@ void PrepareRootSlots(int32_t clear)
 }
 
 // Writes the string of slot `code`, `length` characters, to `out`; up to 7
-// bytes behind it are overwritten too.
+// bytes behind it are overwritten too. A string of up to 16 characters, most
+// of them, takes two stores and no branch on its length: the first piece goes
+// to `out` (for 8 characters or fewer it is the head slot's, don't-care, and
+// the second store puts the string over it).
 inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    StorePiece(at, dictionary.tails[code]);
     int32_t head = dictionary.heads[code];
-    while (at != out) {
-        at -= 8;
-        StorePiece(at, dictionary.tails[head]);
-        head = dictionary.heads[head];
+    if (length > 16) {
+        StorePiece(at, dictionary.tails[code]);
+        do {
+            at -= 8;
+            StorePiece(at, dictionary.tails[head]);
+            head = dictionary.heads[head];
+        } while (at != out);
+        return;
+    }
+    StorePiece(out, dictionary.tails[head]);
+    StorePiece(at, dictionary.tails[code]);
+}
+
+// Writes the previous code's string, `length` characters, to `out` again:
+// the string of a code one step ahead of the dictionary begins with it. It
+// was written right in front of `out`, so it is copied from there 8 bytes at
+// a time, without the chain of dependent loads that walking its pieces
+// takes; flat pictures are mostly such codes, with long strings. Only when
+// the line buffer has moved its rest to the front since, leaving part of the
+// string behind, are the pieces walked. Up to 7 bytes behind the copy are
+// overwritten too. Out of line, like the other rare paths: inlined, its loop
+// takes registers from the main loop, which then runs slower on every
+// picture.
+__attribute__((noinline)) void CopyPreviousString(uint8_t* out, int32_t length,
+                                                  int32_t previousCode)
+{
+    if (out - lineBuffer < length) {
+        WriteString(previousCode, length, out);
+        return;
+    }
+    const uint8_t* from = out - length;
+    for (int32_t i = 0; i < length; i += 8) {
+        uint64_t piece;
+        std::memcpy(&piece, from + i, sizeof piece);
+        StorePiece(out + i, piece);
     }
 }
 
 // The string of `code` by the prefix walk, for a chain that may run through
 // slots not filled since the last clear code: a code at or above `nextSlot`
 // is the previous string followed by `firstChar`. Writes it to `out` and
-// returns its length, or -1 when it would overflow the stack.
-int32_t WriteWalkedString(int32_t code, int32_t previousCode, int32_t firstChar,
-                          int32_t nextSlot, int32_t first, uint8_t* out)
+// returns its length, or -1 when it would overflow the stack. Out of line,
+// as only a malformed stream needs it.
+__attribute__((noinline)) int32_t WriteWalkedString(int32_t code, int32_t previousCode,
+                                                    int32_t firstChar, int32_t nextSlot,
+                                                    int32_t first, uint8_t* out)
 {
     int32_t top = 0;
     if (code >= nextSlot) {
@@ -359,9 +394,11 @@ CodeRunEnd DecodeCodes(Decoding& d)
         }
         int32_t nextPreviousLength;  // of this code's string, for the next code
         if (length != 0) {
-            WriteString(stringCode, length, out);
             nextPreviousLength = length;
-            if (code >= nextSlot) {
+            if (code < nextSlot) {
+                WriteString(stringCode, length, out);
+            } else {
+                CopyPreviousString(out, length, stringCode);
                 out[length++] = static_cast<uint8_t>(firstChar);
                 nextPreviousLength = code == nextSlot ? length : 0;
             }
