@@ -1,9 +1,12 @@
 """Start-up time and peak memory of the player under Wine.
 
 Packs the player with a tiny animation (16 x 16) and with a large one (10
-frames of 1920 x 1080, about 18 MB, no sound sections), starts each in turn
+frames of 1920 x 1080, about 21 MB, no sound sections), starts each in turn
 inside the running X session and Wine prefix, and times how long its window
-takes to be mapped. The large animation's start-up is reported beyond the
+takes to be mapped: the X server's map event is awaited on a connection of
+this process, which sleeps meanwhile, so the timing takes no CPU time from
+the player (polling with a new process every few milliseconds on the same
+CPU took a third of it, and slowed the large start-up most). The large animation's start-up is reported beyond the
 tiny one's (Wine's own start-up cancels out) and set against the time the
 same build takes to decode that GIF alone (from the Windows benchmark). The
 peak working set (VmHWM of the player's process) beyond the tiny
@@ -12,11 +15,13 @@ frame's bitmap and the canvas.
 
 Usage: startup_bench.py PLAYER_EXE DECODE_BENCH_EXE WORK_DIR [RUNS]
 Needs: a display (run inside xvfb-run with a wineserver started there),
-WINEPREFIX set, ImageMagick, xdotool.
+WINEPREFIX set, ImageMagick, xdotool, libX11.
 """
 
+import ctypes
+import ctypes.util
 import os
-import re
+import select
 import signal
 import statistics
 import struct
@@ -77,22 +82,85 @@ def player_pid(exe_name):
     return max(pids) if pids else None
 
 
-def start_once(exe):
+class MapWatcher:
+    """Waits for the X server to map a top-level window of a given title.
+
+    It listens to the root window's substructure events on one connection
+    and sleeps until one arrives, so it takes no CPU time from the program
+    it times. A poller that starts a process every few milliseconds on the
+    same CPU would take a large share of it and slow a long start-up more
+    than a short one."""
+
+    SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+    MAP_NOTIFY = 19
+    # XMapEvent: type, serial, send_event, display, event, window, ...
+    WINDOW_OFFSET = 4 * ctypes.sizeof(ctypes.c_long) + ctypes.sizeof(ctypes.c_void_p)
+
+    def __init__(self):
+        x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        # A window may be gone before its name is asked for; Xlib's default
+        # handler would end this process on that error.
+        handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+        self.ignore_errors = handler_type(lambda display, error: 0)
+        x.XSetErrorHandler(self.ignore_errors)
+        self.x = x
+        self.display = x.XOpenDisplay(None)
+        if not self.display:
+            raise RuntimeError("cannot open the X display")
+        x.XSelectInput(self.display, x.XDefaultRootWindow(self.display),
+                       self.SUBSTRUCTURE_NOTIFY_MASK)
+        x.XFlush(self.display)
+        self.fd = x.XConnectionNumber(self.display)
+        self.event = ctypes.create_string_buffer(256)
+
+    def drain(self):
+        while self.x.XPending(self.display):
+            self.x.XNextEvent(self.display, self.event)
+
+    def mapped_window_title(self):
+        """The title of the window an event reports mapped, else None."""
+        if struct.unpack_from("i", self.event.raw)[0] != self.MAP_NOTIFY:
+            return None
+        window = ctypes.c_ulong.from_buffer_copy(self.event.raw, self.WINDOW_OFFSET).value
+        name = ctypes.c_char_p()
+        if not self.x.XFetchName(self.display, window, ctypes.byref(name)) or not name.value:
+            return None
+        title = name.value.decode("latin-1")
+        self.x.XFree(name)
+        return title
+
+    def wait_for(self, title, deadline):
+        """The monotonic time at which a window titled `title` was mapped."""
+        while True:
+            while self.x.XPending(self.display):
+                self.x.XNextEvent(self.display, self.event)
+                if self.mapped_window_title() == title:
+                    return time.monotonic()
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise RuntimeError(f"no window titled {title}")
+            select.select([self.fd], [], [], remaining)
+
+
+def start_once(exe, watcher):
     """Seconds from launch to the mapped window, and the peak working set."""
     name = os.path.basename(exe)
+    watcher.drain()
     start = time.monotonic()
     process = subprocess.Popen(["wine", exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        # xdotool's own --sync polls twice a second; poll much faster.
-        while True:
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
-                                   stdout=subprocess.PIPE, text=True)
-            if found.returncode == 0:
-                break
-            if time.monotonic() - start > 60:
-                raise RuntimeError(f"no window from {name}")
-            time.sleep(0.005)
-        mapped = time.monotonic() - start
+        mapped = watcher.wait_for(TITLE, start + 60) - start
         time.sleep(0.3)  # the first frames are shown; memory has peaked
         pid = player_pid(name)
         peak = peak_rss_bytes(pid) if pid else 0
@@ -142,11 +210,12 @@ def main():
     pack(player, tiny_gif, tiny_exe)
     payload = pack(player, large_gif, large_exe)
 
+    watcher = MapWatcher()
     tiny, large = [], []
-    start_once(tiny_exe)  # Wine's first start fills its caches
+    start_once(tiny_exe, watcher)  # Wine's first start fills its caches
     for _ in range(runs):
-        tiny.append(start_once(tiny_exe))
-        large.append(start_once(large_exe))
+        tiny.append(start_once(tiny_exe, watcher))
+        large.append(start_once(large_exe, watcher))
     decoding = decode_seconds(bench_exe, work, large_gif)
 
     beyond = statistics.median(t for t, _ in large) - statistics.median(t for t, _ in tiny)
