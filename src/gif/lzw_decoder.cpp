@@ -24,26 +24,26 @@ namespace {
 const int32_t largestCodeSize = 12;
 
 // The dictionary, one entry per slot in separate arrays, so that walking a
-// long string touches only the small `heads` and the pieces. A string of n
+// long string touches only `strings` and the pieces. A string of n
 // characters is kept as 8-byte pieces, so that it is written into the line
 // a piece at a time rather than one prefix step per character: its last
 // ((n - 1) % 8) + 1 characters are in `tails` (first of them in the low
-// byte; the bytes above are don't-care), behind the string of slot `heads`,
-// whose length is a multiple of 8 (unused when n <= 8). Pieces are stored as
-// 64-bit numbers and written low byte first, the byte order of both the
-// player's and the host's processor.
-// `lengths` 0 marks a slot without such a string: the clear and end codes,
-// and a string made from a previous code that had none (only a malformed
-// stream makes one), which is walked through `prefixes` and `suffixes`
-// instead. Those two are written for every new string and for nothing else,
-// since a malformed stream can walk into slots that earlier images filled;
-// the pieces of root slots are rewritten as images need them.
+// byte; the bytes above are don't-care), behind the string of the slot in
+// the high half of `strings`, the head, whose length is a multiple of 8
+// (unused when n <= 8). The low half of `strings` holds n, so that one load
+// gives both. Pieces are stored as 64-bit numbers and written low byte
+// first, the byte order of both the player's and the host's processor.
+// A length of 0 marks a slot without such a string: the clear and end
+// codes, and a string made from a previous code that had none (only a
+// malformed stream makes one), which is walked through `prefixes` and
+// `suffixes` instead. Those two are written for every new string and for
+// nothing else, since a malformed stream can walk into slots that earlier
+// images filled; the pieces of root slots are rewritten as images need them.
 // One record, so that the loop reaches every array from one base address
 // (position-independent host code would otherwise keep one per array).
 struct Dictionary {
     uint64_t tails[dictionarySize];
-    uint16_t lengths[dictionarySize];
-    uint16_t heads[dictionarySize];
+    uint32_t strings[dictionarySize];  // length | head << 16
     uint16_t prefixes[dictionarySize];
     uint8_t suffixes[dictionarySize];
 };
@@ -173,13 +173,12 @@ void PrepareRootSlots(int32_t clear)
 {
     for (int32_t code = rootSlotsReady; code < clear; ++code) {
         dictionary.tails[code] = static_cast<uint8_t>(code);
-        dictionary.lengths[code] = 1;
-        dictionary.heads[code] = 0;
+        dictionary.strings[code] = 1;
     }
     // The clear and end codes have no string, so that a length of 0 sends
     // them to the rare path.
-    dictionary.lengths[clear] = 0;
-    dictionary.lengths[clear + 1] = 0;
+    dictionary.strings[clear] &= ~0xFFFFu;
+    dictionary.strings[clear + 1] &= ~0xFFFFu;
     // Above the roots, this image's own slots follow.
     rootSlotsReady = clear;
 }
@@ -192,13 +191,13 @@ void PrepareRootSlots(int32_t clear)
 inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    int32_t head = dictionary.heads[code];
+    int32_t head = static_cast<int32_t>(dictionary.strings[code] >> 16);
     if (length > 16) {
         StorePiece(at, dictionary.tails[code]);
         do {
             at -= 8;
             StorePiece(at, dictionary.tails[head]);
-            head = dictionary.heads[head];
+            head = static_cast<int32_t>(dictionary.strings[head] >> 16);
         } while (at != out);
         return;
     }
@@ -288,15 +287,15 @@ inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength
     // A string built on one without pieces has none either; its pieces are
     // written all the same, since nothing reads them past a length of 0.
     int32_t length = previousLength != 0 ? previousLength + 1 : 0;
-    dictionary.lengths[slot] = static_cast<uint16_t>(length);
+
     // Without a branch: whether the previous string's last piece is full
     // follows the picture, not a pattern the processor could learn. When it
     // is full, the copied piece's bytes above the first are don't-care.
     int32_t used = previousLength & 7;
     dictionary.tails[slot] = dictionary.tails[previousCode];
     reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
-    int32_t head = used != 0 ? dictionary.heads[previousCode] : previousCode;
-    dictionary.heads[slot] = static_cast<uint16_t>(head);
+    uint32_t head = used != 0 ? dictionary.strings[previousCode] >> 16 : previousCode;
+    dictionary.strings[slot] = static_cast<uint32_t>(length) | head << 16;
 }
 
 // The code width grows as soon as the slot 2^n - 1 has been filled, that is
@@ -387,7 +386,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
         int32_t stringCode = code;
         int32_t length;
         if (code < nextSlot) {
-            length = dictionary.lengths[code];
+            length = static_cast<uint16_t>(dictionary.strings[code]);
         } else {
             stringCode = previousCode;
             length = previousLength;
