@@ -49,6 +49,16 @@ struct Dictionary {
 };
 Dictionary dictionary;
 
+int32_t StringLength(int32_t code)
+{
+    return static_cast<int32_t>(dictionary.strings[code] & 0xFFFF);
+}
+
+int32_t StringHead(int32_t code)
+{
+    return static_cast<int32_t>(dictionary.strings[code] >> 16);
+}
+
 // Slots below this hold the one-character strings of root codes. An image
 // overwrites the slots from its own clear code on.
 int32_t rootSlotsReady = 0;
@@ -191,13 +201,13 @@ void PrepareRootSlots(int32_t clear)
 inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 {
     uint8_t* at = out + ((length - 1) & ~7);
-    int32_t head = static_cast<int32_t>(dictionary.strings[code] >> 16);
+    int32_t head = StringHead(code);
     if (length > 16) {
         StorePiece(at, dictionary.tails[code]);
         do {
             at -= 8;
             StorePiece(at, dictionary.tails[head]);
-            head = static_cast<int32_t>(dictionary.strings[head] >> 16);
+            head = StringHead(head);
         } while (at != out);
         return;
     }
@@ -287,15 +297,14 @@ inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength
     // A string built on one without pieces has none either; its pieces are
     // written all the same, since nothing reads them past a length of 0.
     int32_t length = previousLength != 0 ? previousLength + 1 : 0;
-
     // Without a branch: whether the previous string's last piece is full
     // follows the picture, not a pattern the processor could learn. When it
     // is full, the copied piece's bytes above the first are don't-care.
     int32_t used = previousLength & 7;
     dictionary.tails[slot] = dictionary.tails[previousCode];
     reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
-    uint32_t head = used != 0 ? dictionary.strings[previousCode] >> 16 : previousCode;
-    dictionary.strings[slot] = static_cast<uint32_t>(length) | head << 16;
+    int32_t head = used != 0 ? StringHead(previousCode) : previousCode;
+    dictionary.strings[slot] = static_cast<uint32_t>(length) | static_cast<uint32_t>(head) << 16;
 }
 
 // The code width grows as soon as the slot 2^n - 1 has been filled, that is
@@ -386,7 +395,7 @@ CodeRunEnd DecodeCodes(Decoding& d)
         int32_t stringCode = code;
         int32_t length;
         if (code < nextSlot) {
-            length = static_cast<uint16_t>(dictionary.strings[code]);
+            length = StringLength(code);
         } else {
             stringCode = previousCode;
             length = previousLength;
