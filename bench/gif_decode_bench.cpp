@@ -48,13 +48,15 @@
 
 namespace {
 
+// The file's bytes are held as the player holds its payload, filled once:
+// every decoder reads its input from memory that is already there.
 struct BenchFile {
     std::string name;
-    std::vector<uint8_t> bytes;
-    int64_t pixels;  // all frames, as decoded
-    // The same bytes as the player holds its payload, filled once: every
-    // decoder reads its input from memory that is already there.
     std::shared_ptr<MemoryBuffer> buffer;
+    int64_t pixels;  // all frames, as decoded
+
+    const uint8_t* Data() const { return buffer->data; }
+    size_t Size() const { return static_cast<size_t>(buffer->size); }
 };
 
 struct Decoder {
@@ -103,16 +105,16 @@ void CheckFrame(const BenchFile& file, const char* decoder, int index, int left,
 
 #if BENCH_WITH_GIFLIB
 struct MemoryReader {
-    const std::vector<uint8_t>* bytes;
+    const BenchFile* file;
     size_t pos;
 };
 
 int ReadFromMemory(GifFileType* gif, GifByteType* into, int count)
 {
     MemoryReader& reader = *static_cast<MemoryReader*>(gif->UserData);
-    size_t available = reader.bytes->size() - reader.pos;
+    size_t available = reader.file->Size() - reader.pos;
     size_t taken = std::min(static_cast<size_t>(count), available);
-    std::memcpy(into, reader.bytes->data() + reader.pos, taken);
+    std::memcpy(into, reader.file->Data() + reader.pos, taken);
     reader.pos += taken;
     return static_cast<int>(taken);
 }
@@ -120,7 +122,7 @@ int ReadFromMemory(GifFileType* gif, GifByteType* into, int count)
 // Opens and slurps the file with giflib; null when giflib refuses it.
 GifFileType* SlurpWithGiflib(const BenchFile& file, MemoryReader& reader)
 {
-    reader = {&file.bytes, 0};
+    reader = {&file, 0};
     int error = 0;
     GifFileType* gif = DGifOpen(&reader, ReadFromMemory, &error);
     if (!gif)
@@ -163,7 +165,7 @@ void CheckGiflib(const BenchFile& file)
 #if BENCH_WITH_WUFFS
 void DecodeWithWuffs(const BenchFile& file)
 {
-    WuffsDecodeGif(file.bytes.data(), file.bytes.size(), nullptr, nullptr);
+    WuffsDecodeGif(file.Data(), file.Size(), nullptr, nullptr);
 }
 
 // The player keeps every frame in a block of its own, where wuffs leaves each
@@ -192,7 +194,7 @@ void KeepWuffsFrame(void* context, int, int, int width, int height, const uint8_
 void DecodeWithWuffsKeepingFrames(const BenchFile& file)
 {
     KeptFrames kept;
-    WuffsDecodeGif(file.bytes.data(), file.bytes.size(), KeepWuffsFrame, &kept);
+    WuffsDecodeGif(file.Data(), file.Size(), KeepWuffsFrame, &kept);
     for (uint8_t* block : kept.blocks)
         std::free(block);
 }
@@ -212,7 +214,7 @@ void CheckWuffsFrame(void* context, int left, int top, int width, int height,
 void CheckWuffs(const BenchFile& file)
 {
     WuffsCheck check = {&file, 0};
-    int frames = WuffsDecodeGif(file.bytes.data(), file.bytes.size(), CheckWuffsFrame, &check);
+    int frames = WuffsDecodeGif(file.Data(), file.Size(), CheckWuffsFrame, &check);
     if (frames < 0)
         Fail(file.name, "wuffs", "cannot decode it");
     if (frames != animation.frameCount)
@@ -322,10 +324,10 @@ std::vector<BenchFile> LoadSet(const std::string& directory, const std::string& 
     std::vector<BenchFile> files;
     for (const std::string& name : names) {
         std::ifstream in(directory + "/" + name, std::ios::binary);
-        BenchFile file = {name, {std::istreambuf_iterator<char>(in), {}}, 0, nullptr};
-        file.buffer = std::make_shared<MemoryBuffer>(static_cast<int32_t>(file.bytes.size()));
-        std::memcpy(file.buffer->data, file.bytes.data(), file.bytes.size());
-        files.push_back(file);
+        std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        auto buffer = std::make_shared<MemoryBuffer>(static_cast<int32_t>(bytes.size()));
+        std::memcpy(buffer->data, bytes.data(), bytes.size());
+        files.push_back({name, buffer, 0});
     }
     return files;
 }
