@@ -57,6 +57,9 @@ export interface DecodedFrame {
   frame: GifFrame;
   pixels: Uint8Array;
   count: number;
+  // True when the data ended with the end code: the player then places a
+  // partial last line too, where cut data makes it drop that line.
+  endCode?: boolean;
 }
 
 // The input is not a GIF that can be made into an animation.
