@@ -1,0 +1,106 @@
+// Builds the installable command line: tools/authoring/dist/animpack.mjs, one
+// file holding the CLI and the core with its packages, and beside it a copy
+// of the player that `make` uses when none is named.
+//
+// usage: node tools/authoring/build.mjs [--player PLAYER.exe]
+// The player defaults to $ANIMPACK_PLAYER, else build/win/src/player.exe.
+
+import { build } from "esbuild";
+import { chmodSync, copyFileSync, mkdirSync, readdirSync, readFileSync, renameSync, rmSync, statSync, writeFileSync } from "node:fs";
+import { dirname, join, relative } from "node:path";
+import { fileURLToPath } from "node:url";
+
+const here = dirname(fileURLToPath(import.meta.url));
+const root = join(here, "..", "..");
+const dist = join(here, "dist");
+
+function playerPath(argv) {
+  if (argv[0] === "--player" && argv[1]) return argv[1];
+  if (argv.length > 0) throw new Error(`unknown arguments: ${argv.join(" ")} (usage: build.mjs [--player PLAYER.exe])`);
+  return process.env.ANIMPACK_PLAYER || join(root, "build", "win", "src", "player.exe");
+}
+
+function checkPlayer(path) {
+  try {
+    if (statSync(path).isFile()) return;
+  } catch {
+    // reported below
+  }
+  throw new Error(`no player at ${path}: build the player first (cmake), or give --player PLAYER.exe`);
+}
+
+// The packages inside the bundle, found from esbuild's record of its inputs.
+function bundledPackages(metafile) {
+  const names = new Set();
+  for (const input of Object.keys(metafile.inputs)) {
+    const match = /node_modules\/((?:@[^/]+\/)?[^/]+)\//.exec(input);
+    if (match) names.add(match[1]);
+  }
+  return [...names].sort();
+}
+
+// Their licences, which travel with every copy of their code: a comment at
+// the end of the bundle.
+function licenceNotice(packages) {
+  const parts = packages.map((name) => {
+    const folder = join(root, "node_modules", name);
+    const { version, license } = JSON.parse(readFileSync(join(folder, "package.json"), "utf8"));
+    const file = readdirSync(folder).find((entry) => /^licen[cs]e/i.test(entry));
+    const text = file ? readFileSync(join(folder, file), "utf8").trim() : `${license} licence`;
+    return `${name} ${version}\n\n${text}`;
+  });
+  const body = parts.join("\n\n----\n\n").replaceAll("*/", "* /");
+  return `\n/*\nThis file bundles the following packages, under their licences:\n\n${body}\n*/\n`;
+}
+
+async function bundle(version) {
+  const out = join(dist, "animpack.mjs");
+  const result = await build({
+    entryPoints: [join(here, "cli", "main.ts")],
+    outfile: out,
+    write: false,
+    metafile: true,
+    bundle: true,
+    format: "esm",
+    platform: "node",
+    target: "node20",
+    minify: true,
+    keepNames: true,
+    legalComments: "none",
+    define: { ANIMPACK_VERSION: JSON.stringify(version) },
+    // Packages written as CommonJS may call require() for Node's modules.
+    banner: {
+      js: '#!/usr/bin/env node\nimport { createRequire as animpackRequire } from "node:module";\nconst require = animpackRequire(import.meta.url);',
+    },
+    logLevel: "warning",
+  });
+  const code = result.outputFiles[0].text + licenceNotice(bundledPackages(result.metafile));
+  writeFileSync(out, code, { mode: 0o755 });
+  chmodSync(out, 0o755);
+  return out;
+}
+
+// Copied beside the bundle through a temporary name, so a half-copied player
+// is never taken for a whole one.
+function copyPlayer(path) {
+  const target = join(dist, "player.exe");
+  const temporary = `${target}.tmp`;
+  copyFileSync(path, temporary);
+  renameSync(temporary, target);
+  return target;
+}
+
+async function main() {
+  const player = playerPath(process.argv.slice(2));
+  checkPlayer(player);
+  const { version } = JSON.parse(readFileSync(join(root, "package.json"), "utf8"));
+  rmSync(dist, { recursive: true, force: true });
+  mkdirSync(dist, { recursive: true });
+  const outputs = [await bundle(version), copyPlayer(player)];
+  for (const file of outputs) console.log(`${relative(root, file)}: ${statSync(file).size.toLocaleString("en")} bytes`);
+}
+
+main().catch((error) => {
+  console.error(`build: error: ${error.message}`);
+  process.exit(1);
+});
