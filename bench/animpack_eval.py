@@ -1,32 +1,46 @@
 #!/usr/bin/python3
-"""Measures `animpack flatten` over a set of GIFs (tools/make_animpack_set.py
-builds one): for every file, what a browser shows for the input against what
-the player shows for the output, picture by picture over the timeline, and
-the sizes; then the median size ratio and the speed.
+"""Measures `animpack` over a set of GIFs (tools/make_animpack_set.py builds
+one): for every file, what a browser shows for the input against what the
+player shows for the output of `flatten`, picture by picture over the
+timeline, and the sizes; then the figures the goals name, and the speed and
+peak memory of `make` on the large photographic clip.
 
 The two views come from tools/gifviews.py, which shares nothing with the
-tool. Timelines are compared by time, in hundredths of a second as the files
-state them: wherever the input shows one picture and the output another,
-the two are compared, so merged frames and folded zero delays line up by
-themselves. A file is exact when every compared picture is equal; otherwise
-its figure is the lowest PSNR over the compared pictures.
+tool; the tool is only run as a command, so any implementation of its
+command line can be measured.
 
-Goals checked: exact pictures for every animation of 256 colours or fewer
-in all; at least 27 dB on every picture of one with more; median output
-size at most 1.5 times the input's. Speed is megapixels of composited
-frames (input frames x screen) per second of the flatten command's wall
-time, start-up included.
+Timelines are compared by time, in hundredths of a second as the files state
+them: wherever the input shows one picture and the output another, the two
+are compared, so merged frames and folded zero delays line up by themselves.
+A picture may be written as several rectangles: frames of delay 0 before the
+picture's last one, each of the 10 ms the player shows it taken off the
+picture's delay. Such a frame is a step towards the picture: its 10 ms is
+given back to the picture it leads to, and what it shows is reported (the
+lowest step PSNR) but not judged. A frame of delay 0 that stands where the
+input has one is a picture of its own, as the input's is. A file is exact
+when every compared picture is equal; otherwise its figure is the lowest
+PSNR over the compared pictures.
 
-usage: animpack_eval.py SET_DIR [--animpack PATH] [--cross-check] [--option ARG]
+Goals checked: exact pictures for every animation of 256 colours or fewer in
+all; at least 27 dB on every picture of one with more; output size at most
+1.0 times the input's in the median and 3.0 times at most; `make` on the
+1280x720 clip at least 30 Mpx of composited frames (input frames x screen)
+per second of wall time, start-up included, and at most 400 MB peak memory
+(the largest resident set of the command and its children).
+
+usage: animpack_eval.py SET_DIR [--animpack PATH] [--player PLAYER.exe]
+                        [--cross-check] [--option ARG]
 """
 
 import argparse
 import os
+import re
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
-import time
+from collections import Counter
 from dataclasses import dataclass, field
 from typing import List, Optional
 
@@ -38,7 +52,31 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import gifviews  # noqa: E402
 
 PSNR_GOAL = 27.0
-RATIO_GOAL = 1.5
+MEDIAN_RATIO_GOAL = 1.0
+MAX_RATIO_GOAL = 3.0
+SPEED_GOAL = 30.0                 # Mpx of composited frames per second
+MEMORY_GOAL = 400e6               # bytes
+SPARSE_CASE = "synthetic/scattered-changes-1000x175.gif"
+CLIP_CASE = "synthetic/clip-1280x720.gif"
+BUILT_PLAYER = os.path.join(ROOT, "build", "win", "src", "player.exe")
+
+# How the tool says it wrote pictures as several rectangles, when it does.
+SPLIT_REPORT = re.compile(r"([\d,]+) pictures? written as several\b[^,]*, ([\d,]+) bytes saved")
+
+
+@dataclass
+class Run:
+    """One finished command: exit code, output, wall time and the largest
+    resident set of it and its children."""
+    code: int
+    stdout: str
+    stderr: str
+    seconds: float
+    peak_bytes: int
+
+    def last_error(self):
+        lines = self.stderr.strip().splitlines()
+        return lines[-1] if lines else f"exit code {self.code}"
 
 
 @dataclass
@@ -51,10 +89,16 @@ class Result:
     size_out: Optional[int] = None
     frames_out: int = 0
     seconds: float = 0.0
+    peak_bytes: int = 0
     refused: Optional[str] = None
     same_bytes: bool = False
     exact: bool = False
     min_psnr: float = float("inf")
+    step_psnr: float = float("inf")
+    steps: int = 0                   # frames of delay 0 leading to a picture
+    split_pictures: int = 0          # pictures those steps lead to
+    reported_split: Optional[int] = None
+    reported_saved: Optional[int] = None
     faults: List[str] = field(default_factory=list)
     check_code: Optional[int] = None
 
@@ -131,23 +175,62 @@ def segments(shown_in, shown_out):
     return pairs
 
 
+def step_frames(delays_in, delays_out):
+    """The output's delays with every step's 10 ms given back to the
+    picture it leads to, and the indices of the steps. An output frame of
+    delay 0 is a picture of its own where an input frame of delay 0 starts
+    at the same time and is not yet matched, else a step."""
+    zero_starts = Counter()
+    start = 0
+    for delay in delays_in:
+        if delay == 0:
+            zero_starts[start] += 1
+        start += delay
+    timed, steps, pending, now = [], [], 0, 0
+    for j, delay in enumerate(delays_out):
+        if delay == 0 and zero_starts[now] > 0:
+            zero_starts[now] -= 1
+            timed.append(0)
+        elif delay == 0:
+            steps.append(j)
+            pending += 1
+            timed.append(0)
+        else:
+            timed.append(delay + pending)
+            now += delay + pending
+            pending = 0
+    return timed, steps
+
+
+def split_count(steps):
+    """Pictures reached through steps: runs of consecutive step indices."""
+    return sum(1 for n, j in enumerate(steps) if n == 0 or steps[n - 1] != j - 1)
+
+
 def compare_views(result, gif_in, shown_in, gif_out, view_out):
     if view_out.refused:
         result.faults.append(f"the player shows nothing: {view_out.refused}")
         return
-    shown_out = view_out.pictures
     if (gif_out.width, gif_out.height) != (gif_in.width, gif_in.height):
         result.faults.append(f"screen {gif_out.width}x{gif_out.height}, "
                              f"input's {gif_in.width}x{gif_in.height}")
         return
-    if not shown_out:
+    if not view_out.pictures:
         result.faults.append("the output has no frame")
         return
-    total_in, total_out = sum(d for _, d in shown_in), sum(d for _, d in shown_out)
+    timed, steps = step_frames([d for _, d in shown_in], [d for _, d in view_out.pictures])
+    result.steps, result.split_pictures = len(steps), split_count(steps)
+    shown_out = [(picture, delay) for (picture, _), delay in zip(view_out.pictures, timed)]
+    total_in, total_out = sum(d for _, d in shown_in), sum(timed)
     if total_in != total_out:
         result.faults.append(f"loop lasts {total_out} hundredths, input's {total_in}")
     if gif_out.loop_count != gif_in.loop_count:
         result.faults.append(f"loop count {gif_out.loop_count}, input's {gif_in.loop_count}")
+    if compare_pictures(result, gif_in, shown_in, gif_out, view_out, shown_out):
+        compare_steps(result, gif_in, shown_in, gif_out, view_out, shown_out, steps)
+
+
+def compare_pictures(result, gif_in, shown_in, gif_out, view_out, shown_out):
     worst = float("inf")
     reported = False
     cache = {}
@@ -155,7 +238,7 @@ def compare_views(result, gif_in, shown_in, gif_out, view_out):
         if view_out.undefined[j]:
             result.faults.append(f"output frame {j}: {view_out.undefined[j]} pixels the player "
                                  f"leaves undefined")
-            return
+            return False
         key = (i, j)
         if key not in cache:
             a, b = shown_in[i][0], shown_out[j][0]
@@ -168,40 +251,111 @@ def compare_views(result, gif_in, shown_in, gif_out, view_out):
         worst = min(worst, cache[key])
     result.min_psnr = worst
     result.exact = worst == float("inf") and not result.faults
+    return True
+
+
+def compare_steps(result, gif_in, shown_in, gif_out, view_out, shown_out, steps):
+    """Each step against the input picture it leads to (the one showing
+    when the step's picture is done)."""
+    starts_out = np.cumsum([0] + [d for _, d in shown_out])
+    starts_in = np.cumsum([0] + [d for _, d in shown_in])
+    for j in steps:
+        i = int(np.searchsorted(starts_in, starts_out[j], side="right")) - 1
+        if i >= len(shown_in) or view_out.undefined[j]:
+            continue
+        a, b = shown_in[i][0], shown_out[j][0]
+        if a != b:
+            result.step_psnr = min(result.step_psnr,
+                                   psnr(as_array(a, gif_in), as_array(b, gif_out)))
+
+
+# ---------------------------------------------------------------- commands
+
+# A child forked from this process, which holds every picture of the set,
+# keeps this process's resident size as its high-water mark through exec. So
+# the command is started by a small launcher that measures its own child.
+LAUNCHER = """
+import resource, subprocess, sys, time
+started = time.monotonic()
+code = subprocess.call(sys.argv[2:])
+seconds = time.monotonic() - started
+with open(sys.argv[1], "w") as f:
+    f.write(f"{resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss} {seconds}")
+sys.exit(code if code >= 0 else 128 - code)
+"""
+
+
+def run_tool(animpack, *arguments):
+    """Runs the command with its output in files, timing it and taking its
+    peak resident set (the kernel's for it and its waited-for children)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            tempfile.NamedTemporaryFile("r") as figures:
+        completed = subprocess.run([sys.executable, "-c", LAUNCHER, figures.name, animpack]
+                                   + list(arguments), stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=err)
+        peak_kib, seconds = figures.read().split()
+        out.seek(0)
+        err.seek(0)
+        return Run(completed.returncode, out.read().decode(errors="replace"),
+                   err.read().decode(errors="replace"), float(seconds), int(peak_kib) * 1024)
+
+
+def split_report(text):
+    """(pictures, bytes saved) from the tool's own line on pictures written
+    as several rectangles; (0, 0) when it prints none."""
+    match = SPLIT_REPORT.search(text)
+    if match is None:
+        return 0, 0
+    return tuple(int(group.replace(",", "")) for group in match.groups())
+
+
+def fake_player():
+    """A minimal 32-bit PE image with one section, for a machine without the
+    built player: `make` measures the same work with it."""
+    dos = bytearray(64)
+    dos[:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, 64)
+    optional = bytearray(0xE0)
+    struct.pack_into("<H", optional, 0, 0x10B)
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, len(optional), 0x0102)
+    header_end = 64 + 4 + len(coff) + len(optional) + 40
+    raw_pointer = (header_end + 511) // 512 * 512
+    section = struct.pack("<8sIIIIIIHHI", b".text", 512, 0x1000, 512, raw_pointer,
+                          0, 0, 0, 0, 0x60000020)
+    head = bytes(dos) + b"PE\0\0" + coff + bytes(optional) + section
+    return head + bytes(raw_pointer - len(head)) + bytes(512)
 
 
 # ---------------------------------------------------------------- one file
 
-def run_tool(animpack, *arguments):
-    started = time.monotonic()
-    completed = subprocess.run([animpack] + list(arguments), stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True, errors="replace")
-    return completed, time.monotonic() - started
-
-
-def evaluate(path, name, animpack, work, options):
+def read_input(path, name):
     with open(path, "rb") as f:
         data = f.read()
     result = Result(name, len(data))
     try:
         gif_in = gifviews.parse(data)
     except gifviews.NotAGif:
-        gif_in = None
-    shown_in = gifviews.browser_view(gif_in) if gif_in else []
-    if gif_in:
-        result.frames_in = len(shown_in)
-        result.megapixels = len(shown_in) * gif_in.width * gif_in.height / 1e6
-        result.colours = colour_count(shown_in, gif_in) if shown_in else 0
-    checked, _ = run_tool(animpack, "check", path)
-    result.check_code = checked.returncode
+        return data, result, None, []
+    shown_in = gifviews.browser_view(gif_in)
+    result.frames_in = len(shown_in)
+    result.megapixels = len(shown_in) * gif_in.width * gif_in.height / 1e6
+    result.colours = colour_count(shown_in, gif_in) if shown_in else 0
+    return data, result, gif_in, shown_in
+
+
+def evaluate(path, name, animpack, work, options):
+    data, result, gif_in, shown_in = read_input(path, name)
+    result.check_code = run_tool(animpack, "check", path).code
     out_path = os.path.join(work, name.replace("/", "__"))
-    flattened, result.seconds = run_tool(animpack, "flatten", path, out_path, *options)
-    if flattened.returncode != 0:
-        lines = flattened.stderr.strip().splitlines()
-        result.refused = lines[-1] if lines else f"exit code {flattened.returncode}"
+    flattened = run_tool(animpack, "flatten", path, out_path, *options)
+    result.seconds, result.peak_bytes = flattened.seconds, flattened.peak_bytes
+    if flattened.code != 0:
+        result.refused = flattened.last_error()
         return result
+    result.reported_split, result.reported_saved = split_report(flattened.stdout)
     with open(out_path, "rb") as f:
         output = f.read()
+    os.remove(out_path)
     result.size_out = len(output)
     result.same_bytes = output == data
     if not shown_in:
@@ -212,6 +366,29 @@ def evaluate(path, name, animpack, work, options):
     result.frames_out = len(view_out.pictures)
     compare_views(result, gif_in, shown_in, gif_out, view_out)
     return result
+
+
+@dataclass
+class MakeFigures:
+    name: str
+    megapixels: float
+    run: Run
+
+    @property
+    def speed(self):
+        return self.megapixels / self.run.seconds
+
+
+def measure_make(path, name, animpack, player, work, options):
+    """`make` on one file, with the player given: wall time and peak memory."""
+    with open(path, "rb") as f:
+        gif = gifviews.parse(f.read())
+    megapixels = len(gif.images) * gif.width * gif.height / 1e6
+    output = os.path.join(work, "clip.exe")
+    run = run_tool(animpack, "make", output, "--gif", path, "--player", player, *options)
+    if os.path.exists(output):
+        os.remove(output)
+    return MakeFigures(name, megapixels, run)
 
 
 def cross_check(path):
@@ -254,10 +431,22 @@ def figure(result):
     return f"{result.min_psnr:.1f} dB"
 
 
+def split_cell(result):
+    if not result.steps and not result.reported_split:
+        return "-"
+    cell = f"{result.split_pictures} ({result.steps} steps"
+    if result.step_psnr != float("inf"):
+        cell += f", {result.step_psnr:.1f} dB"
+    cell += ")"
+    if result.reported_split:
+        cell += f"; tool: {result.reported_split}, {result.reported_saved} B saved"
+    return cell
+
+
 def table(results):
-    lines = ["| file | frames in/out | colours | picture | in bytes | out bytes | ratio | s "
-             "| goal |",
-             "|---|---:|---:|---|---:|---:|---:|---:|---|"]
+    lines = ["| file | frames in/out | colours | picture | in bytes | out bytes | ratio | s | MB "
+             "| split pictures | goal |",
+             "|---|---:|---:|---|---:|---:|---:|---:|---:|---|---|"]
     for r in results:
         goal = {None: "-", True: "met", False: "MISSED"}[r.meets_goal]
         ratio = f"{r.ratio:.2f}" if r.ratio is not None else "-"
@@ -265,39 +454,93 @@ def table(results):
         note = " (same bytes)" if r.same_bytes else ""
         lines.append(f"| {r.name} | {r.frames_in}/{r.frames_out} | {r.colours} | "
                      f"{figure(r)}{note} | {r.size_in} | {out} | {ratio} | "
-                     f"{r.seconds:.2f} | {goal} |")
+                     f"{r.seconds:.2f} | {r.peak_bytes / 1e6:.0f} | {split_cell(r)} | {goal} |")
     return "\n".join(lines)
 
 
-def summary(results):
-    done = [r for r in results if r.refused is None]
+def verdict(met):
+    return "met" if met else "MISSED"
+
+
+def picture_lines(done):
     few = [r for r in done if r.needs_exact]
     many = [r for r in done if not r.needs_exact]
-    ratios = [r.ratio for r in done]
-    lines = [""]
-    lines.append(f"files: {len(results)}; flattened {len(done)}, "
-                 f"refused {len(results) - len(done)}; "
-                 f"passed through byte for byte {sum(r.same_bytes for r in done)}")
-    lines.append(f"256 colours or fewer: {sum(r.exact for r in few)} of {len(few)} exact")
+    exact = sum(r.exact for r in few)
+    lines = [f"256 colours or fewer: {exact} of {len(few)} exact "
+             f"(goal: all; {verdict(exact == len(few))})"]
     if many:
         worst = min(many, key=lambda r: r.min_psnr)
-        lines.append(f"more than 256 colours: {sum(r.meets_goal for r in many)} of {len(many)} at "
-                     f"{PSNR_GOAL:.0f} dB or more on every picture; lowest {worst.min_psnr:.2f} dB "
-                     f"({worst.name})")
-    if ratios:
-        median = statistics.median(ratios)
-        lines.append(f"size ratio out/in: median {median:.3f} (goal {RATIO_GOAL}), "
-                     f"min {min(ratios):.3f}, max {max(ratios):.3f}; total "
-                     f"{sum(r.size_out for r in done)} bytes out for "
-                     f"{sum(r.size_in for r in done)} in")
+        met = sum(bool(r.meets_goal) for r in many)
+        lines.append(f"more than 256 colours: {met} of {len(many)} at {PSNR_GOAL:.0f} dB or more "
+                     f"on every picture; lowest {worst.min_psnr:.2f} dB ({worst.name}) "
+                     f"({verdict(met == len(many))})")
+    return lines
+
+
+def size_lines(done):
+    ratios = [r.ratio for r in done]
+    if not ratios:
+        return []
+    median, largest = statistics.median(ratios), max(done, key=lambda r: r.ratio)
+    lines = [f"size ratio out/in: median {median:.3f} (goal <= {MEDIAN_RATIO_GOAL}; "
+             f"{verdict(median <= MEDIAN_RATIO_GOAL)}), max {largest.ratio:.3f} ({largest.name}; "
+             f"goal <= {MAX_RATIO_GOAL}; {verdict(largest.ratio <= MAX_RATIO_GOAL)}), "
+             f"min {min(ratios):.3f}; total {sum(r.size_out for r in done)} bytes out for "
+             f"{sum(r.size_in for r in done)} in"]
+    for r in done:
+        if r.name == SPARSE_CASE:
+            lines.append(f"sparse case {r.name}: {r.size_in} -> {r.size_out} bytes, "
+                         f"ratio {r.ratio:.2f}, {figure(r)}")
+    return lines
+
+
+def split_lines(done):
+    files = [r for r in done if r.steps]
+    reported = [r for r in done if r.reported_split]
+    lines = [f"pictures written as several rectangles (seen in the outputs): "
+             f"{sum(r.split_pictures for r in files)} pictures by {sum(r.steps for r in files)} "
+             f"extra frames, in {len(files)} file(s)"]
+    steps = [r.step_psnr for r in files if r.step_psnr != float("inf")]
+    if steps:
+        lines[-1] += (f"; lowest PSNR of a step against the picture it leads to "
+                      f"{min(steps):.1f} dB")
+    if reported:
+        pictures = sum(r.reported_split for r in reported)
+        saved = sum(r.reported_saved for r in reported)
+        lines.append(f"  as the tool reports it: {pictures} pictures in {len(reported)} file(s), "
+                     f"{saved} bytes saved")
+    return lines
+
+
+def speed_lines(done, make):
+    lines = []
     megapixels = sum(r.megapixels for r in done)
     seconds = sum(r.seconds for r in done)
     if seconds:
-        lines.append(f"speed: {megapixels:.1f} Mpx of composited frames in {seconds:.1f} s of "
-                     f"flatten wall time = {megapixels / seconds:.1f} Mpx/s (start-up included)")
-        big = max(done, key=lambda r: r.megapixels)
-        lines.append(f"speed on the largest file, {big.name}: {big.megapixels:.1f} Mpx in "
-                     f"{big.seconds:.2f} s = {big.megapixels / big.seconds:.1f} Mpx/s")
+        lines.append(f"flatten: {megapixels:.1f} Mpx of composited frames in {seconds:.1f} s of "
+                     f"wall time = {megapixels / seconds:.1f} Mpx/s (start-up included)")
+        biggest = max(done, key=lambda r: r.peak_bytes)
+        lines.append(f"flatten peak memory: {biggest.peak_bytes / 1e6:.0f} MB ({biggest.name})")
+    if make is None:
+        return lines
+    if make.run.code != 0:
+        lines.append(f"make on {make.name} failed: {make.run.last_error()}")
+        return lines
+    peak = make.run.peak_bytes
+    lines.append(f"make on {make.name}: {make.megapixels:.1f} Mpx in {make.run.seconds:.2f} s = "
+                 f"{make.speed:.1f} Mpx/s (goal >= {SPEED_GOAL:.0f}; "
+                 f"{verdict(make.speed >= SPEED_GOAL)}); peak memory {peak / 1e6:.0f} MB "
+                 f"({peak / 2 ** 20:.0f} MiB; goal <= {MEMORY_GOAL / 1e6:.0f} MB; "
+                 f"{verdict(peak <= MEMORY_GOAL)})")
+    return lines
+
+
+def summary(results, make):
+    done = [r for r in results if r.refused is None]
+    lines = ["", f"files: {len(results)}; flattened {len(done)}, "
+                 f"refused {len(results) - len(done)}; "
+                 f"passed through byte for byte {sum(r.same_bytes for r in done)}"]
+    lines += picture_lines(done) + size_lines(done) + split_lines(done) + speed_lines(done, make)
     refused = [r for r in results if r.refused is not None]
     if refused:
         lines.append("refused:")
@@ -322,22 +565,40 @@ def set_files(directory):
     return sorted(found, key=lambda p: os.path.relpath(p, directory))
 
 
+def player_path(given, work):
+    if given:
+        return given
+    if os.path.exists(BUILT_PLAYER):
+        return BUILT_PLAYER
+    path = os.path.join(work, "player.exe")
+    with open(path, "wb") as f:
+        f.write(fake_player())
+    return path
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("set_dir")
     parser.add_argument("--animpack", default=os.path.join(ROOT, "tools", "animpack"))
+    parser.add_argument("--player", help="the player `make` copies (default: the build's, else "
+                                         "a minimal stand-in)")
     parser.add_argument("--cross-check", action="store_true",
                         help="also compare our browser view with ImageMagick's -coalesce")
     parser.add_argument("--option", action="append", default=[],
-                        help="an option passed to flatten, e.g. --option=--dither")
+                        help="an option passed to flatten and make, e.g. --option=--dither")
     args = parser.parse_args()
     results = []
+    make = None
     compared = differing = skipped = 0
     with tempfile.TemporaryDirectory(prefix="animpack_eval_") as work:
         for path in set_files(args.set_dir):
             name = os.path.relpath(path, args.set_dir)
             results.append(evaluate(path, name, args.animpack, work, args.option))
             print(f"{name}: {figure(results[-1])}", file=sys.stderr)
+            if name == CLIP_CASE:
+                make = measure_make(path, name, args.animpack, player_path(args.player, work),
+                                    work, args.option)
+                print(f"{name}: make {make.run.seconds:.2f} s", file=sys.stderr)
             if args.cross_check:
                 counts = cross_check(path)
                 if counts is None:
@@ -345,7 +606,7 @@ def main():
                 else:
                     compared, differing = compared + counts[0], differing + counts[1]
     print(table(results))
-    print(summary(results))
+    print(summary(results, make))
     if args.cross_check:
         print(f"browser view against ImageMagick -coalesce (opaque pixels of the inputs): "
               f"{compared} compared, {differing} differ; {skipped} file(s) not comparable")
