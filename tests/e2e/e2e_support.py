@@ -82,6 +82,7 @@ def parse_arguments(description):
     parser.add_argument("--probe", help="the built e2e_window_probe.exe")
     parser.add_argument("--wine-run", default=os.path.join(ROOT, "scripts", "wine-run"))
     parser.add_argument("--midi-driver", help="the built MIDI recorder (midimap.dll)")
+    parser.add_argument("--page", help="the built offline page of the authoring tool")
     args = parser.parse_args()
     if not os.environ.get("DISPLAY"):
         sys.exit("no X display: run under xvfb-run -a -s '-screen 0 1280x1024x24'")

@@ -3,8 +3,10 @@
 over a striped sky, written as whole frames and then cut down by
 ImageMagick's frame optimiser to changed rectangles with a transparent
 colour. Flattened with `animpack flatten` and packed with `animpack make`,
-and also packed by `animpack make` alone, every picture must appear in the
-window exactly as a browser composites the optimised GIF, pixel for pixel.
+packed by `animpack make` alone, and made on the offline page in Chromium
+(which must save the very bytes `make` wrote), every picture must appear in
+the window exactly as a browser composites the optimised GIF, pixel for
+pixel.
 Packed `--as-is`, the window must show the player's own reading of it
 instead, which a browser never shows.
 
@@ -13,7 +15,7 @@ tool. With ANIMPACK_E2E_PICTURES=DIR the test also writes what the window
 showed for one frame, flattened and as-is, as DIR/flatten-flattened.png and
 DIR/flatten-as-is.png.
 
-usage: test_animpack.py --player PLAYER.EXE --probe PROBE.EXE [--wine-run SCRIPT]
+usage: test_animpack.py --player PLAYER.EXE --probe PROBE.EXE --page PAGE.html [--wine-run SCRIPT]
 """
 
 import os
@@ -24,6 +26,7 @@ import gifviews
 import make_sample
 
 ANIMPACK = os.path.join(e2e.ROOT, "tools", "animpack")
+PAGE_MAKE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "page_make.ts")
 STEPS = (0, 3, 6, 9)      # ball positions of the sample animation
 DELAY = 150               # hundredths: each picture is easy to catch on screen
 
@@ -51,6 +54,21 @@ def animpack(*arguments):
     print("\n".join(f"  animpack: {line}" for line in result.stdout.splitlines()))
     if result.returncode != 0:
         raise e2e.Abort(f"animpack {arguments[0]} failed with exit code {result.returncode}")
+
+
+def make_on_page(page, gif, exe):
+    """Has the offline page make the animation, as an author would."""
+    result = subprocess.run(["node", "--import", "tsx", PAGE_MAKE, page, gif, exe],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            timeout=120, cwd=e2e.ROOT)
+    print("\n".join(f"  page: {line}" for line in result.stdout.splitlines()))
+    if result.returncode != 0:
+        raise e2e.Abort(f"the page did not make the animation (exit code {result.returncode})")
+
+
+def same_file(a, b):
+    with open(a, "rb") as first, open(b, "rb") as second:
+        return first.read() == second.read()
 
 
 def optimise(session):
@@ -120,6 +138,10 @@ def body(checks, session):
     packs = [("flattened", ["--gif", flat, "--as-is"]), ("made", ["--gif", optimised])]
     for label, options in packs + [("as-is", ["--gif", optimised, "--as-is"])]:
         animpack("make", session.path(f"{label}.exe"), "--player", session.args.player, *options)
+    make_on_page(session.args.page, optimised, session.path("page.exe"))
+    checks.check(same_file(session.path("page.exe"), session.path("made.exe")),
+                 "the page saved the very bytes that `animpack make` wrote")
+    packs.append(("page", []))
 
     e2e.park_mouse()
     for label, _ in packs:
