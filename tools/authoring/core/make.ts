@@ -54,7 +54,12 @@ export interface Report {
   warnings: string[];
 }
 
+export type CheckReport = Report & { flattens: boolean };
+
 export interface MakeResult extends Report {
+  // What `check` says of the same GIF with the same options, from the same
+  // reading of it.
+  check: CheckReport;
   exe: Uint8Array;
   // The GIF inside the animation.
   packedGif: Uint8Array;
@@ -175,6 +180,7 @@ interface PreparedGif {
   summary: string[];
   delays: number[];
   memory: number;
+  findings: Findings;
 }
 
 function retimes(findings: Findings, options: MakeOptions): boolean {
@@ -204,6 +210,7 @@ function flattened(gif: GifFile, findings: Findings, options: MakeOptions, progr
     summary: [`GIF flattened: ${reasons.slice(0, 2).join("; ")}`, `  ${colourNote(result)}`, ...splitNote(result)],
     delays: result.frames.map((frame) => frame.delay),
     memory: outputMemory(gif, result),
+    findings,
   };
 }
 
@@ -213,7 +220,7 @@ function prepareGif(gif: GifFile, name: string, options: MakeOptions, warnings: 
   if (options.asIs) naming(name, () => refuseWithoutGlobalTable(gif));
   const findings = analyse(gif, options.background, progress);
   warnings.push(...findings.timingNotes());
-  const asRead = { bytes: gif.bytes, delays: gif.frames.map((frame) => frame.delay), memory: findings.memory };
+  const asRead = { bytes: gif.bytes, delays: gif.frames.map((frame) => frame.delay), memory: findings.memory, findings };
   if (options.asIs) {
     warnings.push(...findings.differences().map((line) => `as is: ${line}`));
     return { ...asRead, summary: ["GIF packed as is"] };
@@ -338,7 +345,8 @@ export function makeAnimation(inputs: MakeInputs, options: MakeOptions, progress
     `animation: ${describeGif(gif.width, gif.height, prepared.delays, prepared.memory)}; sounds: ${soundList(sounds)}`,
     ...sizeLines("packed GIF", prepared.bytes.length, inputs.gif.bytes.length, warnings),
   ];
-  return { lines, warnings, exe, packedGif: prepared.bytes, inputGif: gif.bytes };
+  const check = checkReport(inputs.gif.name, gif, prepared.findings, options, read.warnings);
+  return { lines, warnings, check, exe, packedGif: prepared.bytes, inputGif: gif.bytes };
 }
 
 // ---------------------------------------------------------------- check
@@ -356,19 +364,22 @@ function checkVerdict(gif: GifFile, findings: Findings, options: MakeOptions): {
 
 // What the player would show differently from a browser and what make would
 // do about it; refuses what make refuses, with the same words.
-export function checkGif(input: NamedBytes, options: MakeOptions, progress?: Progress): Report & { flattens: boolean } {
+export function checkGif(input: NamedBytes, options: MakeOptions, progress?: Progress): CheckReport {
   const read = readGif(input, options.keepTruncated);
-  const gif = read.gif;
-  const findings = naming(input.name, () => analyse(gif, options.background, progress));
+  const findings = naming(input.name, () => analyse(read.gif, options.background, progress));
+  return checkReport(input.name, read.gif, findings, options, read.warnings);
+}
+
+function checkReport(name: string, gif: GifFile, findings: Findings, options: MakeOptions, warnings: string[]): CheckReport {
   const delays = gif.frames.map((frame) => frame.delay);
-  const verdict = naming(input.name, () => checkVerdict(gif, findings, options));
+  const verdict = naming(name, () => checkVerdict(gif, findings, options));
   const lines = [
-    `${input.name}: ${describeGif(gif.width, gif.height, delays, findings.memory)}`,
+    `${name}: ${describeGif(gif.width, gif.height, delays, findings.memory)}`,
     ...findings.differences().map((line) => `  ${line}`),
     ...findings.timingNotes().map((line) => `  ${line}`),
     verdict.line,
   ];
-  return { lines, warnings: read.warnings, flattens: verdict.flattens };
+  return { lines, warnings: [...warnings], flattens: verdict.flattens };
 }
 
 // ---------------------------------------------------------------- flatten

@@ -4,7 +4,7 @@
 
 import { Refusal } from "../core/errors.ts";
 import type { Progress } from "../core/gif_types.ts";
-import { checkGif, listSections, makeAnimation, type MakeInputs, type NamedBytes } from "../core/make.ts";
+import { listSections, makeAnimation, type MakeInputs, type NamedBytes } from "../core/make.ts";
 import type { PreviewRequest, WorkInputs, WorkReply, WorkRequest } from "./protocol.ts";
 import { PreviewRenderer } from "./render.ts";
 
@@ -47,11 +47,11 @@ async function make(request: Extract<WorkRequest, { type: "make" }>): Promise<vo
   const { job, options } = request;
   const inputs = await readInputs(request.inputs, request.player);
   const progress = progressFor(job);
-  const check = checkGif(inputs.gif, options, progress);
-  post({ type: "checked", job, lines: check.lines, warnings: check.warnings });
   const started = performance.now();
+  // One reading of the GIF gives both check's findings and the animation.
   const made = makeAnimation(inputs, options, progress);
   const seconds = (performance.now() - started) / 1000;
+  post({ type: "checked", job, lines: made.check.lines, warnings: made.check.warnings });
   const { exe, packedGif } = made;
   post({ type: "made", job, lines: made.lines, warnings: made.warnings, exe, packedGif, seconds },
     exe.buffer === packedGif.buffer ? [exe.buffer] : [exe.buffer, packedGif.buffer]);
