@@ -1,8 +1,10 @@
-// The maker's lines of the About dialog, shared by the resource script and
-// the tests that check what the dialog shows. Each fits its control on one
+// The maker's lines of the About dialog, shared by the resource script (the
+// version resource takes the product name and the rights line from here too)
+// and the tests that check what the dialog shows. Each fits its control on one
 // line; the notice wraps within its box.
 #pragma once
 
+#define ABOUT_PRODUCT_TEXT "Lumeroot"
 #define ABOUT_RIGHTS_TEXT "(C) 1997 Orrinvale Soft"
 #define ABOUT_TOWN_TEXT "Orrinvale, Oregon"
 #define ABOUT_WEB_TEXT "www.example.com"
