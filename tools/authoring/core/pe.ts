@@ -98,8 +98,7 @@ function forgetDroppedTables(headers: Headers, end: number): boolean {
 // of an animation made earlier, a signature, or any other overlay, which could
 // hold sections the player would find before the new ones. A signature's
 // directory entry is cleared, so the result is a well-formed unsigned
-// executable; its checksum, which covered the dropped bytes, is then set to 0
-// (no checksum), which the loader accepts for programs.
+// executable, with its checksum computed again over what is left.
 export function bareStub(stub: Uint8Array): Uint8Array {
   const end = executableEnd(stub);
   const image = stub.slice(0, end);
@@ -110,7 +109,21 @@ export function bareStub(stub: Uint8Array): Uint8Array {
   }
   const headers = readHeaders(image);
   if (forgetDroppedTables(headers, end) && headers.optionalSize >= 68) {
-    headers.view.setUint32(headers.optionalOffset + 64, 0, true);
+    const checksumAt = headers.optionalOffset + 64;
+    headers.view.setUint32(checksumAt, imageChecksum(image, checksumAt), true);
   }
   return image;
+}
+
+// The optional header's checksum: the file's 16-bit little-endian words
+// (the checksum field itself left out) summed with end-around carry, plus
+// the file's length.
+function imageChecksum(image: Uint8Array, checksumAt: number): number {
+  let sum = 0;
+  for (let i = 0; i < image.length; i += 2) {
+    if (i === checksumAt || i === checksumAt + 2) continue;
+    sum += image[i]! | ((image[i + 1] ?? 0) << 8);
+    sum = (sum & 0xffff) + (sum >>> 16);
+  }
+  return (sum + image.length) >>> 0;
 }
