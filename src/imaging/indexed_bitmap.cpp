@@ -64,7 +64,9 @@ void ReleasePixels(IndexedBitmap& bitmap)
 
 uint8_t* PixelPointer(const IndexedBitmap& bitmap, int32_t x, int32_t line)
 {
-    return bitmap.pixels + static_cast<ptrdiff_t>(line) * bitmap.stride + x;
+    // Unsigned: no block is larger than 2^31 - 1 bytes, so the offset fits,
+    // and the block itself may lie anywhere in the 4 GiB address space.
+    return bitmap.pixels + static_cast<size_t>(line) * static_cast<size_t>(bitmap.stride) + static_cast<size_t>(x);
 }
 
 int Draw(const IndexedBitmap& bitmap, HDC dc, int32_t x, int32_t y)

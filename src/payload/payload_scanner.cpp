@@ -10,7 +10,7 @@ char (&modulePath)[scanBufferSize] = scanBuffer;
 HANDLE selfFile;
 const char* scanCursor;
 int32_t scanAvailable;
-int32_t scanConsumed;
+int64_t scanConsumed;
 
 namespace {
 
@@ -183,8 +183,13 @@ int32_t FindPayloadSection(const char* fileName, const char* marker)
         return 0;
 
     // The block reads carried the file position past the length field;
-    // scanConsumed is the offset of the byte right after ':'.
-    SetFilePointer(selfFile, scanConsumed, nullptr, FILE_BEGIN);
+    // scanConsumed is the offset of the byte right after ':', which lies
+    // beyond 2 GiB in a file that large: the seek takes its high half too.
+    LONG high = static_cast<LONG>(scanConsumed >> 32);
+    if (SetFilePointer(selfFile, static_cast<LONG>(static_cast<uint32_t>(scanConsumed)), &high, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        return -1;
     uint8_t length[4];
     DWORD delivered = 0;
     if (!ReadFile(selfFile, length, sizeof length, &delivered, nullptr) || delivered != sizeof length)

@@ -19,7 +19,7 @@ extern char (&modulePath)[scanBufferSize];
 extern HANDLE selfFile;
 extern const char* scanCursor; // next byte of scanBuffer to hand out
 extern int32_t scanAvailable;  // bytes of scanBuffer not yet handed out
-extern int32_t scanConsumed;   // bytes handed out: the file offset of the next byte
+extern int64_t scanConsumed;   // bytes handed out: the file offset of the next byte
 
 // Whether the search looks for the next '*' sixteen bytes per SSE2
 // instruction; set at start when the processor has SSE2. Otherwise it tests

@@ -5,8 +5,9 @@
 #include <cstdint>
 
 // One block of `bytes` bytes, GMEM_FIXED and locked for its whole life, not
-// cleared. Returns null when it cannot be had, including any size that does
-// not fit a 32-bit process (more than 2^31 - 1 bytes).
+// cleared. Returns null when it cannot be had, and for more than 2^31 - 1
+// bytes: every offset into a block (MemoryBuffer's pos and size, a bitmap's
+// line offsets) must stay below 2^31, wherever the block lies.
 void* AllocateFixedBlock(uint64_t bytes);
 
 // Unlocks and frees a block through the handle found from its pointer.

@@ -1,6 +1,7 @@
 // The player's executable as Windows reads it before running any of its
-// code: the manifest (execution level and supported versions) and the
-// version strings that the file's properties and Task Manager show.
+// code: the manifest (execution level and supported versions), the version
+// strings that the file's properties and Task Manager show, and the flag that
+// lets it address 4 GiB.
 //
 // usage: node --import tsx --test player_pe.test.ts   (ANIMPACK_PLAYER names the player)
 
@@ -57,4 +58,10 @@ test("the version strings come from the build's version and the About texts", ()
     ProductVersion: numbers.join("."),
   });
   assert.deepEqual([fixed.productVersionMS, fixed.productVersionLS], [fixed.fileVersionMS, fixed.fileVersionLS]);
+});
+
+test("the player is large-address-aware: 64-bit Windows gives it 4 GiB", () => {
+  const characteristics = player.readUInt16LE(player.readUInt32LE(0x3c) + 22);
+  const largeAddressAware = 0x20;
+  assert.equal(characteristics & largeAddressAware, largeAddressAware);
 });

@@ -8,7 +8,7 @@ import assert from "node:assert/strict";
 import { readdirSync, readFileSync } from "node:fs";
 import { test } from "node:test";
 
-import { analyse, checkDecodable, MEMORY_LIMIT, playTime } from "../../tools/authoring/core/analysis.ts";
+import { analyse, checkDecodable, MEMORY_LIMIT, memoryNotes, playTime } from "../../tools/authoring/core/analysis.ts";
 import {
   backgroundKey,
   browserPictures,
@@ -393,8 +393,10 @@ test("the memory rule: one check, from the sizes alone, for analysing and flatte
     return { ...gifFile, frames: Array.from({ length: frames }, () => big) };
   };
   const cases: [string, GifFile, RegExp | null][] = [
-    ["700 HD frames fit", hd(700), null],
-    ["800 HD frames do not", hd(800), /the player would need 1\d{3}\.\d MiB for this animation, more than 1536\.0 MiB/],
+    ["1700 HD frames fit", hd(1700), null],
+    ["1900 HD frames do not", hd(1900), /the player would need 3\d{3}\.\d MiB for this animation, more than 3584\.0 MiB/],
+    ["a frame larger than one block", { ...hd(1), frames: [{ ...hd(1).frames[0]!, width: 65535, height: 32768 }] },
+      /frame 1 is 65535x32768: more than the player can allocate at once/],
     ["no frame", { ...hd(1), frames: [] }, /the GIF holds no frame/],
     ["an empty screen", { ...hd(1), width: 0 }, /screen is 0x1080: nothing can be shown/],
     ["a screen too large to composite", { ...hd(1), width: 65535, height: 65535 }, /65535x65535/],
@@ -409,5 +411,18 @@ test("the memory rule: one check, from the sizes alone, for analysing and flatte
       assert.throws(work, (error: Error) => error instanceof GifError && refusal.test(error.message), name);
     }
   }
-  assert.equal(MEMORY_LIMIT, 1.5 * 2 ** 30);
+  assert.equal(MEMORY_LIMIT, 3.5 * 2 ** 30);
+});
+
+test("memory notes: 64-bit Windows only above what 32-bit Windows gives a program", () => {
+  const cases: [number, RegExp | null][] = [
+    [100 * 2 ** 20, null],
+    [600 * 2 ** 20, /^a large animation: the player needs 600\.0 MiB/],
+    [1.6 * 2 ** 30, /1638\.4 MiB .* plays on 64-bit Windows, but not on 32-bit Windows/],
+  ];
+  for (const [memory, note] of cases) {
+    const notes = memoryNotes(memory);
+    if (note) assert.match(notes.join("\n"), note);
+    else assert.deepEqual(notes, []);
+  }
 });

@@ -4,12 +4,20 @@
 import { backgroundKey, clipFrame, compareViews, type Comparison } from "./compose.ts";
 import { GifError, type GifFile, type Progress } from "./gif_types.ts";
 
-// 1.5 GiB: what a 32-bit process can count on.
-export const MEMORY_LIMIT = 3 * 2 ** 29;
+// The player may use the whole 4 GiB that 64-bit Windows gives a 32-bit
+// program marked large-address-aware; half a GiB of it stays for the
+// program itself, the system's libraries, stacks and what allocation leaves
+// between blocks.
+export const MEMORY_LIMIT = 3.5 * 2 ** 30;
+// What a program can count on under 32-bit Windows, which gives it 2 GiB.
+export const WINDOWS_32_MEMORY = 1.5 * 2 ** 30;
 export const LARGE_MEMORY = 512 * 2 ** 20;
-// Compositing holds about ten bytes per screen pixel (colour ids of the
+// The player allocates each frame's bitmap, the canvas and the GIF as one
+// block of at most 2^31 - 1 bytes.
+export const BLOCK_LIMIT = 2 ** 31 - 1;
+// Compositing here holds about ten bytes per screen pixel (colour ids of the
 // picture and the one before, palette indices, a change mask).
-const LARGEST_SCREEN = Math.floor(MEMORY_LIMIT / 10);
+const LARGEST_SCREEN = Math.floor(WINDOWS_32_MEMORY / 10);
 // A frame record with its bitmap header.
 const FRAME_RECORD_BYTES = 600;
 
@@ -45,6 +53,18 @@ export function inputMemory(gif: GifFile): number {
   return playerMemory(gif.bytes.length, gif.width, gif.height, bitmapSizes(gif));
 }
 
+// What an author should know of an animation's memory, beyond the limit.
+export function memoryNotes(memory: number): string[] {
+  if (memory > WINDOWS_32_MEMORY) {
+    return [
+      `the player needs ${mib(memory)} of memory for this animation: it plays on 64-bit Windows, ` +
+        `but not on 32-bit Windows, which gives a program 2 GiB`,
+    ];
+  }
+  if (memory > LARGE_MEMORY) return [`a large animation: the player needs ${mib(memory)} of memory to play it`];
+  return [];
+}
+
 export function memoryRefusal(memory: number): string {
   return (
     `the player would need ${mib(memory)} for this animation, more than ${mib(MEMORY_LIMIT)} ` +
@@ -62,10 +82,10 @@ export function checkDecodable(gif: GifFile): void {
     throw new GifError(`the GIF's screen is ${gif.width}x${gif.height}: nothing can be shown`);
   }
   const canvas = stride(gif.width) * gif.height;
-  if (canvas > MEMORY_LIMIT) {
+  if (canvas > BLOCK_LIMIT) {
     throw new GifError(
-      `the GIF's screen of ${gif.width}x${gif.height} needs ${mib(canvas)} in the player, ` +
-        `more than its limit of ${mib(MEMORY_LIMIT)}`,
+      `the GIF's screen of ${gif.width}x${gif.height} needs ${mib(canvas)} in one block, ` +
+        `more than the player can allocate at once (2 GiB)`,
     );
   }
   if (gif.width * gif.height > LARGEST_SCREEN) {
@@ -75,8 +95,10 @@ export function checkDecodable(gif: GifFile): void {
     );
   }
   gif.frames.forEach((frame, index) => {
-    if (frame.width * frame.height > MEMORY_LIMIT) {
-      throw new GifError(`frame ${index + 1} is ${frame.width}x${frame.height}: too large to decode`);
+    if (stride(frame.width) * frame.height > BLOCK_LIMIT) {
+      throw new GifError(
+        `frame ${index + 1} is ${frame.width}x${frame.height}: more than the player can allocate at once (2 GiB)`,
+      );
     }
   });
   const memory = inputMemory(gif);

@@ -10,7 +10,7 @@ import {
   analyse,
   checkDecodable,
   inputMemory,
-  LARGE_MEMORY,
+  memoryNotes,
   MEMORY_LIMIT,
   memoryRefusal,
   mib,
@@ -333,9 +333,7 @@ export function makeAnimation(inputs: MakeInputs, options: MakeOptions, progress
   const gif = read.gif;
   const prepared = prepareGif(gif, inputs.gif.name, options, warnings, progress);
   checkMemory(prepared.memory);
-  if (prepared.memory > LARGE_MEMORY) {
-    warnings.push(`a large animation: the player needs ${mib(prepared.memory)} of memory to play it`);
-  }
+  warnings.push(...memoryNotes(prepared.memory));
   if (inputs.wave) warnings.push(...waveWarning(sounds, inputs.wave.name, prepared.delays));
   const exe = packSections(player.image, { gif: prepared.bytes, wave: sounds.wave, midi: sounds.midi });
   const lines = [
@@ -377,6 +375,7 @@ function checkReport(name: string, gif: GifFile, findings: Findings, options: Ma
     `${name}: ${describeGif(gif.width, gif.height, delays, findings.memory)}`,
     ...findings.differences().map((line) => `  ${line}`),
     ...findings.timingNotes().map((line) => `  ${line}`),
+    ...memoryNotes(findings.memory).map((line) => `  ${line}`),
     verdict.line,
   ];
   return { lines, warnings: [...warnings], flattens: verdict.flattens };
