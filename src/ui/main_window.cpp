@@ -51,6 +51,36 @@ void UpdateScrollLimits(HWND window) {
     InvalidateRect(window, nullptr, TRUE);
 }
 
+int Clamp(int value, int low, int high) {
+    return value < low ? low : value > high ? high : value;
+}
+
+// A window larger than the work area of the monitor it opens on would leave
+// its caption and frame out of reach: it is made as large as the work area
+// allows and moved wholly inside, and the scroll bars reach the rest of the
+// canvas. A window that fits keeps the size and place it was given.
+void FitWorkArea(HWND window) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    RECT outer;
+    GetWindowRect(window, &outer);
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    const int workWidth = work.right - work.left;
+    const int workHeight = work.bottom - work.top;
+    if (width <= workWidth && height <= workHeight) {
+        return;
+    }
+    const int fittedWidth = width < workWidth ? width : workWidth;
+    const int fittedHeight = height < workHeight ? height : workHeight;
+    MoveWindow(window, Clamp(outer.left, work.left, work.right - fittedWidth),
+               Clamp(outer.top, work.top, work.bottom - fittedHeight), fittedWidth, fittedHeight, FALSE);
+}
+
 LRESULT OnCreate(HWND window) {
     AdvanceFrame(window);
     PlayMidi(window);
@@ -112,6 +142,7 @@ int CreateMainWindow(HINSTANCE instance, int showCommand) {
     if (window == nullptr) {
         return 0;
     }
+    FitWorkArea(window);
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     return 1;

@@ -225,6 +225,30 @@ TEST_F(MainWindow, CreationStepsToFirstFrameStartsSongThenShowsAndPaints) {
     EXPECT_TRUE(CallsMatch(FirstOf(chosen, expected.size()), expected));
 }
 
+// An animation larger than the screen opens in a window that lies wholly in
+// the work area, with both bars reaching the canvas's far corner.
+TEST_F(MainWindow, LargerThanTheWorkAreaFitsInsideWithBars) {
+    DestroyWindow(window);
+    RECT work;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    animation.width = (work.right - work.left) + 500;
+    animation.height = (work.bottom - work.top) + 300;
+    ASSERT_EQ(1, CreateMainWindow(appInstance, SW_SHOWNOACTIVATE));
+    window = recordedWindow.createdWindow;
+    PumpMessages();
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_GE(outer.left, work.left);
+    EXPECT_GE(outer.top, work.top);
+    EXPECT_LE(outer.right, work.right);
+    EXPECT_LE(outer.bottom, work.bottom);
+    EXPECT_TRUE(BarShown(window, SB_HORZ));
+    EXPECT_TRUE(BarShown(window, SB_VERT));
+    const SIZE client = ClientSize(window);
+    EXPECT_EQ(animation.width - client.cx, ScrollRange(window, SB_HORZ).maximum);
+    EXPECT_EQ(animation.height - client.cy, ScrollRange(window, SB_VERT).maximum);
+}
+
 TEST_F(MainWindow, FailedCreationReturnsZeroAndShowsNothing) {
     DestroyWindow(window);
     ASSERT_TRUE(UnregisterClassA("PavolinMainWin", appInstance));
