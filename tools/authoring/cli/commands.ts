@@ -3,7 +3,7 @@
 
 import * as path from "node:path";
 import type { MakeOptions } from "../core/make.ts";
-import { UsageError, type CommandSpec, type OptionSpec, type ParsedCommand } from "./args.ts";
+import { UsageError, type CommandDefinition, type OptionDefinition, type ParsedCommand } from "./args.ts";
 import { parseColour } from "./colour.ts";
 import { checkWritable, makeFolder, readInput, refuseOverwritingInputs, writeAtomically, type InputFile } from "./files.ts";
 import { DEFAULT_PLAYER_HELP, defaultPlayer } from "./player.ts";
@@ -19,25 +19,25 @@ export interface Context {
 }
 
 export interface Command {
-  spec: CommandSpec;
+  definition: CommandDefinition;
   run(parsed: ParsedCommand, context: Context): Promise<number>;
 }
 
-const BACKGROUND: OptionSpec = {
+const BACKGROUND: OptionDefinition = {
   name: "background",
   value: "COLOUR",
   help: "colour where a browser shows the page through: a CSS name such as white, #rgb, #rrggbb or bare hex (default: the GIF's background entry, or white)",
 };
-const BROWSER_TIMING: OptionSpec = {
+const BROWSER_TIMING: OptionDefinition = {
   name: "browser-timing",
   help: "write delays of 0 and 1 as 10, the 0.1 s that browsers show them for",
 };
-const DITHER: OptionSpec = { name: "dither", help: "dither when more than 256 colours must share one palette" };
-const KEEP_TRUNCATED: OptionSpec = {
+const DITHER: OptionDefinition = { name: "dither", help: "dither when more than 256 colours must share one palette" };
+const KEEP_TRUNCATED: OptionDefinition = {
   name: "keep-truncated",
   help: "use the complete frames of a GIF that is cut short (refused without this)",
 };
-const AS_IS: OptionSpec = {
+const AS_IS: OptionDefinition = {
   name: "as-is",
   help: "pack the GIF's bytes unchanged and say what the player shows differently",
 };
@@ -81,7 +81,7 @@ function named(input: InputFile): { name: string; bytes: Uint8Array } {
 }
 
 const make: Command = {
-  spec: {
+  definition: {
     name: "make",
     summary: "pack a GIF and sounds behind the player",
     description:
@@ -134,7 +134,7 @@ const make: Command = {
 };
 
 const list: Command = {
-  spec: {
+  definition: {
     name: "list",
     summary: "the sections the player finds in an animation",
     description: "Lists the payload sections the player finds, by its own search rule, and summarises the GIF.",
@@ -150,7 +150,7 @@ const list: Command = {
 };
 
 const extract: Command = {
-  spec: {
+  definition: {
     name: "extract",
     summary: "write an animation's payloads to a folder",
     description: "Writes the payloads as animation.gif, sound.wav and song.mid in DIR, creating it when needed.",
@@ -176,7 +176,7 @@ const extract: Command = {
 };
 
 const check: Command = {
-  spec: {
+  definition: {
     name: "check",
     summary: "what the player would show differently from a browser",
     description:
@@ -194,7 +194,7 @@ const check: Command = {
 };
 
 const flatten: Command = {
-  spec: {
+  definition: {
     name: "flatten",
     summary: "make a GIF that the player shows as a browser does",
     description:
@@ -219,9 +219,9 @@ const flatten: Command = {
 export const COMMANDS: readonly Command[] = [make, list, extract, check, flatten];
 
 export function findCommand(name: string): Command {
-  const command = COMMANDS.find((c) => c.spec.name === name);
+  const command = COMMANDS.find((c) => c.definition.name === name);
   if (!command) {
-    const names = COMMANDS.map((c) => c.spec.name).join(", ");
+    const names = COMMANDS.map((c) => c.definition.name).join(", ");
     throw new UsageError(`unknown command ${JSON.stringify(name)} (choose from ${names})`, null);
   }
   return command;

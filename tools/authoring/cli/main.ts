@@ -25,7 +25,7 @@ function version(file: string): string {
 }
 
 function overallHelp(): string {
-  const commands = COMMANDS.map((c) => `  ${c.spec.name.padEnd(9)} ${c.spec.summary}`);
+  const commands = COMMANDS.map((c) => `  ${c.definition.name.padEnd(9)} ${c.definition.summary}`);
   return [
     OVERALL_USAGE,
     "",
@@ -97,11 +97,11 @@ async function dispatch(args: string[], entry: URL, bar: ProgressBar): Promise<n
   if (first === "--version") return (write(process.stdout, `animpack ${version(programFile(entry))}`), EXIT.done);
   const command = findCommand(first);
   try {
-    const parsed = parseCommand(command.spec, rest);
-    if (parsed.help) return (write(process.stdout, helpText(command.spec)), EXIT.done);
+    const parsed = parseCommand(command.definition, rest);
+    if (parsed.help) return (write(process.stdout, helpText(command.definition)), EXIT.done);
     return await command.run(parsed, context(entry, bar));
   } catch (error) {
-    if (error instanceof UsageError && error.command === null) throw new UsageError(error.message, command.spec);
+    if (error instanceof UsageError && error.command === null) throw new UsageError(error.message, command.definition);
     throw error;
   }
 }
