@@ -15,6 +15,7 @@ import { encodeImageData } from "../../tools/authoring/core/lzw.ts";
 import { parseGif } from "../../tools/authoring/core/gif_read.ts";
 import { parseColour } from "../../tools/authoring/cli/colour.ts";
 import { ProgressBar } from "../../tools/authoring/cli/progress.ts";
+import { MIDI, riff, wave } from "./sound_builder.ts";
 
 const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..");
 const MAIN = path.join(ROOT, "tools", "authoring", "cli", "main.ts");
@@ -61,39 +62,6 @@ const PLAIN = gif(4, 3, [{ pixels: fill(12, 2) }, { pixels: fill(12, 3), delay: 
 const OPTIMISED = gif(4, 3, [{ pixels: fill(12, 2) }, { pixels: [4, ...fill(11, 0)], transparent: 0, disposal: 1 }]);
 // Three plain frames, cut inside the third one's image data.
 const CUT = gif(4, 3, [{ pixels: fill(12, 1) }, { pixels: fill(12, 2) }, { pixels: [1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4] }]).slice(0, -3);
-
-function riff(form: string, chunks: [string, Uint8Array][]): Uint8Array {
-  const parts = chunks.map(([id, data]) => {
-    const head = Buffer.alloc(8);
-    head.write(id, 0, "latin1");
-    head.writeUInt32LE(data.length, 4);
-    return Buffer.concat([head, data, Buffer.alloc(data.length & 1)]);
-  });
-  const body = Buffer.concat(parts);
-  const head = Buffer.alloc(12);
-  head.write("RIFF", 0, "latin1");
-  head.writeUInt32LE(body.length + 4, 4);
-  head.write(form, 8, "latin1");
-  return Buffer.concat([head, body]);
-}
-
-// 8-bit mono PCM at 8000 Hz: `seconds` of silence.
-function wave(seconds: number): Uint8Array {
-  const format = Buffer.alloc(16);
-  format.writeUInt16LE(1, 0);
-  format.writeUInt16LE(1, 2);
-  format.writeUInt32LE(8000, 4);
-  format.writeUInt32LE(8000, 8);
-  format.writeUInt16LE(1, 12);
-  format.writeUInt16LE(8, 14);
-  return riff("WAVE", [["fmt ", format], ["data", Buffer.alloc(8000 * seconds, 128)]]);
-}
-
-// A type 0 Standard MIDI File of one empty track.
-const MIDI = Buffer.from([
-  ...Buffer.from("MThd"), 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-  ...Buffer.from("MTrk"), 0, 0, 0, 4, 0, 0xff, 0x2f, 0,
-]);
 
 // A 16x16 icon of one 32-bit bitmap, every pixel `bgra`.
 function icon(bgra: number[]): Uint8Array {

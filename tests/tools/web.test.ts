@@ -24,6 +24,7 @@ import type { Rect } from "../../tools/authoring/core/gif_types.ts";
 import { backgroundKey, FrameDecoder, playerPictures, PlayerScreen, UNDEFINED } from "../../tools/authoring/core/compose.ts";
 import { PlayerClip } from "../../tools/authoring/web/render.ts";
 import { gifBackdrop } from "../../tools/authoring/web/make_mode.ts";
+import { MIDI, riff, wave } from "./sound_builder.ts";
 
 const root = join(import.meta.dirname, "..", "..");
 const pagePath = join(root, "build", "web", "animpack.html");
@@ -38,33 +39,6 @@ const PLAIN: MakeOptions = { asIs: false, browserTiming: false, background: null
 const OPTION_BOXES: Record<string, string> = {
   asIs: "#opt-as-is", browserTiming: "#opt-browser-timing", dither: "#opt-dither", keepTruncated: "#opt-keep-truncated",
 };
-
-function wave(seconds: number, withFormat = true): Uint8Array {
-  const rate = 8000;
-  const samples = Math.round(seconds * rate);
-  const format = withFormat ? 24 : 0;
-  const bytes = Buffer.alloc(12 + format + 8 + samples, 0x80);
-  bytes.write("RIFF", 0);
-  bytes.writeUInt32LE(bytes.length - 8, 4);
-  bytes.write("WAVE", 8);
-  if (withFormat) {
-    bytes.write("fmt ", 12);
-    bytes.writeUInt32LE(16, 16);
-    bytes.writeUInt16LE(1, 20); // PCM
-    bytes.writeUInt16LE(1, 22);
-    bytes.writeUInt32LE(rate, 24);
-    bytes.writeUInt32LE(rate, 28);
-    bytes.writeUInt16LE(1, 32);
-    bytes.writeUInt16LE(8, 34);
-  }
-  bytes.write("data", 12 + format);
-  bytes.writeUInt32LE(samples, 16 + format);
-  return bytes;
-}
-
-function midi(): Uint8Array {
-  return Buffer.from("4d546864000000060000000100604d54726b0000000c00903c4060803c4000ff2f00", "hex");
-}
 
 function file(name: string, bytes: Uint8Array): string {
   const path = join(scratch, name);
@@ -222,7 +196,7 @@ describe("making an animation", () => {
       const inputs: Record<string, string> = { gif: join(name.startsWith("cut-") ? scratch : gifDir, name) };
       if (extras) {
         inputs.wave = file("beep.wav", wave(0.2));
-        inputs.midi = file("tune.mid", midi());
+        inputs.midi = file("tune.mid", MIDI);
         inputs.icon = join(root, "src", "resources", "player.ico");
       }
       const description = extras ? "A ball that bounces" : "";
@@ -243,7 +217,7 @@ describe("making an animation", () => {
 describe("refusals", () => {
   const refused: { inputs: Record<string, string> }[] = [
     { inputs: { gif: join(scratch, "cut-muybridge.gif") } },
-    { inputs: { gif: join(gifDir, "wuffs/hat.gif"), wave: file("no-format.wav", wave(0.1, false)) } },
+    { inputs: { gif: join(gifDir, "wuffs/hat.gif"), wave: file("no-format.wav", riff("WAVE", [["data", Buffer.alloc(800, 128)]])) } },
     { inputs: { gif: file("not-a.gif", Buffer.from("GIF89a\x10\x00")) } },
   ];
   for (const { inputs } of refused) {
@@ -266,7 +240,7 @@ describe("refusals", () => {
 });
 
 test("opening an animation lists its sections and saves its payloads", async () => {
-  const inputs = { gif: join(gifDir, "wuffs/hat.gif"), wave: file("beep.wav", wave(0.3)), midi: file("tune.mid", midi()) };
+  const inputs = { gif: join(gifDir, "wuffs/hat.gif"), wave: file("beep.wav", wave(0.3)), midi: file("tune.mid", MIDI) };
   const exe = nodeMake(inputs, PLAIN).exe;
   const listing = listSections({ name: "hat.exe", bytes: exe });
   const page = await openPage();

@@ -8,6 +8,7 @@ import { parseColour } from "./colour.ts";
 import { checkWritable, makeFolder, readInput, refuseOverwritingInputs, writeAtomically, type InputFile } from "./files.ts";
 import { DEFAULT_PLAYER_HELP, defaultPlayer } from "./player.ts";
 import { type Outcome, type Task } from "./work.ts";
+import { grouped } from "../core/wording.ts";
 
 // What a command needs from its surroundings.
 export interface Context {
@@ -58,10 +59,6 @@ function options(parsed: ParsedCommand): MakeOptions {
     dither: parsed.flags.has("dither"),
     keepTruncated: parsed.flags.has("keep-truncated"),
   };
-}
-
-function grouped(count: number): string {
-  return count.toLocaleString("en-US");
 }
 
 function report(outcome: Outcome, context: Context): void {

@@ -3,12 +3,10 @@
 
 import { parentPort } from "node:worker_threads";
 import { Refusal } from "../core/errors.ts";
+import type { Progress } from "../core/gif_types.ts";
 import { checkGif, flattenGif, makeAnimation } from "../core/make.ts";
+import { throttled } from "../core/progress.ts";
 import type { Message, Outcome, Task } from "./work.ts";
-
-const PROGRESS_EVERY_MS = 50;
-
-type Progress = (stage: string, done: number, total: number) => void;
 
 function perform(task: Task, progress: Progress): Outcome {
   switch (task.kind) {
@@ -25,20 +23,6 @@ function perform(task: Task, progress: Progress): Outcome {
   }
 }
 
-// Progress posted at most every PROGRESS_EVERY_MS, and at each new stage
-// and each stage's end.
-function throttled(post: (message: Message) => void): Progress {
-  let last = -Infinity;
-  let lastStage = "";
-  return (stage, done, total) => {
-    const now = performance.now();
-    if (stage === lastStage && done < total && now - last < PROGRESS_EVERY_MS) return;
-    last = now;
-    lastStage = stage;
-    post({ type: "progress", stage, done, total });
-  };
-}
-
 function outcomeOf(task: Task, progress: Progress): Message {
   try {
     return { type: "done", outcome: perform(task, progress) };
@@ -51,7 +35,8 @@ function outcomeOf(task: Task, progress: Progress): Message {
 export function serveTask(): void {
   const port = parentPort!;
   port.once("message", (task: Task) => {
-    const reply = outcomeOf(task, throttled((message) => port.postMessage(message)));
+    const progress = throttled((stage, done, total) => port.postMessage({ type: "progress", stage, done, total } satisfies Message));
+    const reply = outcomeOf(task, progress);
     const transfer = reply.type === "done" && reply.outcome.data ? [reply.outcome.data.buffer as ArrayBuffer] : [];
     port.postMessage(reply, transfer);
   });

@@ -24,6 +24,7 @@ import type { Section, SectionKind } from "./container.ts";
 import { bareStub } from "./pe.ts";
 import { setDescription, setIcon } from "./resources.ts";
 import { checkMidi, checkWave } from "./media.ts";
+import { grouped } from "./wording.ts";
 
 export interface NamedBytes {
   name: string;
@@ -87,10 +88,6 @@ export const EXTRACTED_NAMES: Readonly<Record<SectionKind, string>> = {
 };
 
 // ---------------------------------------------------------------- wording
-
-function grouped(count: number): string {
-  return String(count).replace(/\B(?=(\d{3})+(?!\d))/g, ",");
-}
 
 function plural(count: number, word: string): string {
   return `${count} ${word}${count === 1 ? "" : "s"}`;

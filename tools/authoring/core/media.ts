@@ -4,6 +4,7 @@
 // silent in the animation.
 
 import { Refusal } from "./errors.ts";
+import { viewOf } from "./bytes.ts";
 
 export interface CheckedWave {
   data: Uint8Array;
@@ -26,9 +27,6 @@ function fourCC(bytes: Uint8Array, at: number): string {
   return String.fromCharCode(bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3]);
 }
 
-function viewOf(bytes: Uint8Array): DataView {
-  return new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-}
 
 // The chunks of a RIFF form from `start` to the end of the file, data padded
 // to an even length. A last chunk whose header is cut is reported with

@@ -3,6 +3,7 @@
 
 import { Refusal } from "./errors.ts";
 import { SECTION_KINDS, TAGS, findMarker } from "./container.ts";
+import { viewOf } from "./bytes.ts";
 
 const MACHINE_I386 = 0x14c;
 const SECTION_HEADER_SIZE = 40;
@@ -21,7 +22,7 @@ function readHeaders(stub: Uint8Array): Headers {
   if (stub.length < 64 || stub[0] !== 0x4d || stub[1] !== 0x5a) {
     throw new Refusal("not a Windows executable (no MZ header)");
   }
-  const view = new DataView(stub.buffer, stub.byteOffset, stub.byteLength);
+  const view = viewOf(stub);
   const peOffset = view.getUint32(0x3c, true);
   if (peOffset + 24 > stub.length || view.getUint32(peOffset, true) !== 0x00004550) {
     throw new Refusal("not a Windows executable (no PE signature)");

@@ -4,6 +4,7 @@
 import { Data, NtExecutable, NtExecutableResource, Resource } from "resedit";
 import { Refusal } from "./errors.ts";
 import { bareStub, executableEnd } from "./pe.ts";
+import { viewOf } from "./bytes.ts";
 
 // The player's icon group: IDI_APP_ICON in its resource script.
 export const ICON_GROUP_ID = 101;
@@ -52,9 +53,6 @@ interface PngFacts {
 
 const PNG_CHANNELS: Record<number, number> = { 0: 1, 2: 3, 3: 1, 4: 2, 6: 4 };
 
-function viewOf(bytes: Uint8Array): DataView {
-  return new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-}
 
 // Walks the PNG's chunks to IEND, checking each one's length and CRC, so that
 // a damaged picture is refused rather than shown as a blank icon.

@@ -4,29 +4,19 @@
 
 import { Refusal } from "../core/errors.ts";
 import type { Progress } from "../core/gif_types.ts";
+import { throttled } from "../core/progress.ts";
 import { listSections, makeAnimation, type MakeInputs, type NamedBytes } from "../core/make.ts";
 import type { PreviewRequest, WorkInputs, WorkReply, WorkRequest } from "./protocol.ts";
 import { PreviewRenderer } from "./render.ts";
 
 const scope = self as unknown as DedicatedWorkerGlobalScope;
-const PROGRESS_INTERVAL_MS = 50;
 
 function post(reply: WorkReply, transfer: Transferable[] = []): void {
   scope.postMessage(reply, transfer);
 }
 
-// Progress posted at most every PROGRESS_INTERVAL_MS, and at every new stage
-// and stage end.
 function progressFor(job: number): Progress {
-  let last = 0;
-  let lastStage = "";
-  return (stage, done, total) => {
-    const now = performance.now();
-    if (stage === lastStage && done < total && now - last < PROGRESS_INTERVAL_MS) return;
-    last = now;
-    lastStage = stage;
-    post({ type: "progress", job, stage, done, total });
-  };
+  return throttled((stage, done, total) => post({ type: "progress", job, stage, done, total }));
 }
 
 async function named(file: Blob & { name: string }): Promise<NamedBytes> {
