@@ -1,16 +1,19 @@
-"""Generates the GIF decoding benchmark set with ImageMagick.
+"""Generates the GIF decoding benchmark set with ImageMagick and Pillow.
 
 The set covers the shapes of work a decoder meets: large dithered 256-colour
 frames (short LZW strings, many codes per pixel), smooth 256-colour frames,
 hundreds of small frames (per-image overhead), interlaced frames, and
-4-colour images (long strings). Every file carries one global colour table
+4-colour images (long strings), and two files as Pillow writes them (its
+encoder clears the dictionary in its own rhythm): uniform noise, the LZW
+worst case, and a flat cartoon. Every file carries one global colour table
 and no local ones, so that every decoder compared reads the same indices.
 
-Output is deterministic for a given ImageMagick version: every random source
+Output is deterministic for given ImageMagick and Pillow versions: every random source
 is seeded. Usage: make_benchset.py OUTPUT_DIR
 """
 
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -131,6 +134,58 @@ def build_set(out: str, work: str) -> None:
                    "-fill", "firebrick", "-draw", f"rectangle {600 - x // 2},380 {760 - x // 2},560",
                    "-fill", "white", "-draw", f"ellipse {300 + x},120 90,35 0,360", ")"]
     gif("flat-cartoon-1024x768x4.gif", frames, 16, "+dither")
+
+    pillow_noise(os.path.join(out, "pillow-noise-640x480x30.gif"))
+    pillow_cartoon(os.path.join(out, "pillow-cartoon-640x480x60.gif"))
+
+
+def pillow_palette(colours: List[tuple]) -> List[int]:
+    return [v for colour in colours for v in colour] + [0] * (3 * (256 - len(colours)))
+
+
+def save_with_pillow(path: str, frames: list, palette: List[int]) -> None:
+    """Given the palette, Pillow writes it once as the global table and no
+    frame a table of its own; it stores each later frame as the rectangle
+    that changed."""
+    frames[0].save(path, save_all=True, append_images=frames[1:], duration=40, loop=0,
+                   palette=bytes(palette))
+
+
+def pillow_noise(path: str) -> None:
+    """Uniform random indices over 256 colours as Pillow's encoder writes
+    them: nearly every code a literal, a clear code every few thousand
+    codes; LZW's worst case."""
+    from PIL import Image
+    rng = random.Random(101)
+    palette = pillow_palette([(rng.randrange(256), rng.randrange(256), rng.randrange(256))
+                              for _ in range(256)])
+    frames = []
+    for _ in range(30):
+        frame = Image.frombytes("P", (640, 480), rng.randbytes(640 * 480))
+        frame.putpalette(palette)
+        frames.append(frame)
+    save_with_pillow(path, frames, palette)
+
+
+def pillow_cartoon(path: str) -> None:
+    """A flat cartoon as Pillow writes it: sky, ground and a sprite that
+    moves, in a few colours; long strings and changed rectangles."""
+    from PIL import Image, ImageDraw
+    palette = pillow_palette([(135, 206, 235), (34, 139, 34), (255, 215, 0), (178, 34, 34),
+                              (255, 255, 255), (40, 40, 40)])
+    frames = []
+    for step in range(60):
+        frame = Image.new("P", (640, 480), 0)
+        frame.putpalette(palette)
+        draw = ImageDraw.Draw(frame)
+        draw.rectangle((0, 360, 639, 479), fill=1)
+        draw.ellipse((500, 30, 580, 110), fill=2)
+        x = 20 + step * 9
+        draw.ellipse((120 + step * 3, 60, 260 + step * 3, 110), fill=4)
+        draw.rectangle((x, 280, x + 60, 360), fill=3)
+        draw.ellipse((x + 10, 250, x + 50, 290), fill=5)
+        frames.append(frame)
+    save_with_pillow(path, frames, palette)
 
 
 def check_set(out: str) -> bool:
