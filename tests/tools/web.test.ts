@@ -358,3 +358,15 @@ test("screenshot and speed, when asked", async (t) => {
   }
   await page.close();
 });
+
+test("the page carries the licences of the packages it bundles, the ones THIRD-PARTY-NOTICES.md reproduces", () => {
+  const html = readFileSync(pagePath, "utf8");
+  const notice = html.slice(html.indexOf("This file bundles the following packages"));
+  const bundled = [...notice.matchAll(/^(\S+) (\d+\.\d+\.\d+)$/gm)].map((m) => `${m[1]} ${m[2]}`);
+  const notices = readFileSync(join(root, "THIRD-PARTY-NOTICES.md"), "utf8");
+  const listed = [...notices.matchAll(/^## (\S+ \d+\.\d+\.\d+)$/gm)].map((m) => m[1]);
+  assert.ok(bundled.length > 0, "a licence comment in the page");
+  assert.deepEqual(bundled, listed);
+  const current = execFileSync("node", [join(root, "tools", "authoring", "licences.mjs")], { encoding: "utf8" });
+  assert.equal(notices, current, "THIRD-PARTY-NOTICES.md as `node tools/authoring/licences.mjs` writes it");
+});

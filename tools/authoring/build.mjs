@@ -6,9 +6,10 @@
 // The player defaults to $ANIMPACK_PLAYER, else build/win/src/player.exe.
 
 import { build } from "esbuild";
-import { chmodSync, copyFileSync, mkdirSync, readdirSync, readFileSync, renameSync, rmSync, statSync, writeFileSync } from "node:fs";
+import { chmodSync, copyFileSync, mkdirSync, readFileSync, renameSync, rmSync, statSync, writeFileSync } from "node:fs";
 import { dirname, join, relative } from "node:path";
 import { fileURLToPath } from "node:url";
+import { bundledPackages, licenceComment } from "./licences.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
 const root = join(here, "..", "..");
@@ -27,30 +28,6 @@ function checkPlayer(path) {
     // reported below
   }
   throw new Error(`no player at ${path}: build the player first (cmake), or give --player PLAYER.exe`);
-}
-
-// The packages inside the bundle, found from esbuild's record of its inputs.
-function bundledPackages(metafile) {
-  const names = new Set();
-  for (const input of Object.keys(metafile.inputs)) {
-    const match = /node_modules\/((?:@[^/]+\/)?[^/]+)\//.exec(input);
-    if (match) names.add(match[1]);
-  }
-  return [...names].sort();
-}
-
-// Their licences, which travel with every copy of their code: a comment at
-// the end of the bundle.
-function licenceNotice(packages) {
-  const parts = packages.map((name) => {
-    const folder = join(root, "node_modules", name);
-    const { version, license } = JSON.parse(readFileSync(join(folder, "package.json"), "utf8"));
-    const file = readdirSync(folder).find((entry) => /^licen[cs]e/i.test(entry));
-    const text = file ? readFileSync(join(folder, file), "utf8").trim() : `${license} licence`;
-    return `${name} ${version}\n\n${text}`;
-  });
-  const body = parts.join("\n\n----\n\n").replaceAll("*/", "* /");
-  return `\n/*\nThis file bundles the following packages, under their licences:\n\n${body}\n*/\n`;
 }
 
 async function bundle(version) {
@@ -74,7 +51,7 @@ async function bundle(version) {
     },
     logLevel: "warning",
   });
-  const code = result.outputFiles[0].text + licenceNotice(bundledPackages(result.metafile));
+  const code = result.outputFiles[0].text + licenceComment(bundledPackages(result.metafile));
   writeFileSync(out, code, { mode: 0o755 });
   chmodSync(out, 0o755);
   return out;

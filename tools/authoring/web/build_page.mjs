@@ -8,6 +8,7 @@ import { build } from "esbuild";
 import { mkdirSync, readFileSync, writeFileSync, statSync } from "node:fs";
 import { dirname, join, relative } from "node:path";
 import { fileURLToPath } from "node:url";
+import { bundledPackages, licenceComment } from "../licences.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
 const root = join(here, "..", "..", "..");
@@ -33,6 +34,7 @@ async function bundle(entry, minify, define = {}, inject = []) {
     entryPoints: [join(here, entry)],
     bundle: true,
     write: false,
+    metafile: true,
     format: "iife",
     platform: "browser",
     target: ["chrome100", "firefox100", "safari15"],
@@ -42,7 +44,7 @@ async function bundle(entry, minify, define = {}, inject = []) {
     inject,
     logLevel: "warning",
   });
-  return result.outputFiles[0].text;
+  return { code: result.outputFiles[0].text, metafile: result.metafile };
 }
 
 // Text placed inside a <script> element must not close it early.
@@ -64,8 +66,9 @@ async function main() {
   const player = readPlayer(options.player);
   const worker = await bundle("worker.ts", options.minify, {}, [join(here, "node_buffer.ts")]);
   // "<" escaped so that the worker's text cannot end the page's script.
-  const workerLiteral = JSON.stringify(worker).replace(/</g, "\\u003c");
-  const page = await bundle("main.ts", options.minify, { __WORKER_SOURCE__: workerLiteral });
+  const workerLiteral = JSON.stringify(worker.code).replace(/</g, "\\u003c");
+  const main = await bundle("main.ts", options.minify, { __WORKER_SOURCE__: workerLiteral });
+  const page = main.code + licenceComment(bundledPackages(worker.metafile, main.metafile));
   const html = readFileSync(join(here, "page.html"), "utf8")
     .replace("/*STYLE*/", () => readFileSync(join(here, "page.css"), "utf8"))
     .replace("PLAYER_BASE64", () => player.toString("base64"))
@@ -74,7 +77,7 @@ async function main() {
   writeFileSync(options.out, html);
   const size = statSync(options.out).size;
   console.log(`wrote ${relative(process.cwd(), options.out)}: ${size.toLocaleString("en")} bytes ` +
-    `(worker ${worker.length.toLocaleString("en")}, page script ${page.length.toLocaleString("en")}, ` +
+    `(worker ${worker.code.length.toLocaleString("en")}, page script ${page.length.toLocaleString("en")}, ` +
     `player ${player.length.toLocaleString("en")})`);
 }
 
