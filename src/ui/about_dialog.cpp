@@ -4,7 +4,8 @@ namespace {
 
 // Esc and the close box arrive as IDCANCEL, Enter as IDOK (Ok is the default
 // button); all of them close the box the same way.
-INT_PTR OnCommand(HWND dialog, WORD id) {
+INT_PTR OnCommand(HWND dialog, WORD id)
+{
     if (id != IDOK && id != IDCANCEL) {
         return FALSE;
     }
@@ -14,7 +15,8 @@ INT_PTR OnCommand(HWND dialog, WORD id) {
 
 }  // namespace
 
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
     switch (message) {
     case WM_INITDIALOG:
         return TRUE;

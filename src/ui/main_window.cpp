@@ -21,18 +21,21 @@ const int pageStep = 100;  // canvas pixels per click beside the thumb
 
 // Frame, caption and one-line menu bar around the client area; scroll bars
 // are not counted, so a window of this much more than the canvas fits it.
-int FrameWidth() {
+int FrameWidth()
+{
     return 2 * GetSystemMetrics(SM_CXFRAME);
 }
 
-int FrameHeight() {
+int FrameHeight()
+{
     return 2 * GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) +
            GetSystemMetrics(SM_CYMENU);
 }
 
 // WM_SIZE. The space is measured from the outer rectangle rather than taken
 // from the message, so that it does not change as the bars come and go.
-void UpdateScrollLimits(HWND window) {
+void UpdateScrollLimits(HWND window)
+{
     RECT outer;
     GetWindowRect(window, &outer);
     const int availableWidth = (outer.right - outer.left) - FrameWidth();
@@ -51,7 +54,8 @@ void UpdateScrollLimits(HWND window) {
     InvalidateRect(window, nullptr, TRUE);
 }
 
-int Clamp(int value, int low, int high) {
+int Clamp(int value, int low, int high)
+{
     return value < low ? low : value > high ? high : value;
 }
 
@@ -59,7 +63,8 @@ int Clamp(int value, int low, int high) {
 // its caption and frame out of reach: it is made as large as the work area
 // allows and moved wholly inside, and the scroll bars reach the rest of the
 // canvas. A window that fits keeps the size and place it was given.
-void FitWorkArea(HWND window) {
+void FitWorkArea(HWND window)
+{
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof monitor;
     if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
@@ -78,16 +83,19 @@ void FitWorkArea(HWND window) {
     const int fittedWidth = width < workWidth ? width : workWidth;
     const int fittedHeight = height < workHeight ? height : workHeight;
     MoveWindow(window, Clamp(outer.left, work.left, work.right - fittedWidth),
-               Clamp(outer.top, work.top, work.bottom - fittedHeight), fittedWidth, fittedHeight, FALSE);
+               Clamp(outer.top, work.top, work.bottom - fittedHeight), fittedWidth, fittedHeight,
+               FALSE);
 }
 
-LRESULT OnCreate(HWND window) {
+LRESULT OnCreate(HWND window)
+{
     AdvanceFrame(window);
     PlayMidi(window);
     return 0;
 }
 
-LRESULT OnDestroy() {
+LRESULT OnDestroy()
+{
     CloseMidi();
     StopWave();
     CancelFrameTimer();
@@ -95,7 +103,8 @@ LRESULT OnDestroy() {
     return 0;
 }
 
-LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (LOWORD(wParam)) {
     case IDM_FILE_EXIT:
         // Only ends the loop: the exit sequence after it does the cleaning up.
@@ -111,7 +120,8 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // A completed song starts again; a stopped, superseded or failed one does
 // not, so closing the device at WM_DESTROY cannot restart it.
-LRESULT OnMciNotify(HWND window, WPARAM code) {
+LRESULT OnMciNotify(HWND window, WPARAM code)
+{
     if (code == MCI_NOTIFY_SUCCESSFUL) {
         CloseMidi();
         PlayMidi(window);
@@ -121,7 +131,8 @@ LRESULT OnMciNotify(HWND window, WPARAM code) {
 
 }  // namespace
 
-ATOM RegisterMainWindowClass(HINSTANCE instance) {
+ATOM RegisterMainWindowClass(HINSTANCE instance)
+{
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
@@ -133,12 +144,13 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
     return RegisterClassA(&windowClass);
 }
 
-int CreateMainWindow(HINSTANCE instance, int showCommand) {
+int CreateMainWindow(HINSTANCE instance, int showCommand)
+{
     const int width = animation.width + FrameWidth();
     const int height = animation.height + FrameHeight();
-    HWND window = CreateWindowExA(0, mainWindowClassName, mainWindowTitle, mainWindowStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, width, height,
-                                  nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExA(0, mainWindowClassName, mainWindowTitle, mainWindowStyle, CW_USEDEFAULT,
+                        CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         return 0;
     }
@@ -148,7 +160,8 @@ int CreateMainWindow(HINSTANCE instance, int showCommand) {
     return 1;
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case WM_CREATE:
         return OnCreate(window);
@@ -183,7 +196,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-void SetScrollLimit(HWND window, int bar, int limit) {
+void SetScrollLimit(HWND window, int bar, int limit)
+{
     if (limit < 0) {
         limit = 0;
     }
@@ -193,7 +207,8 @@ void SetScrollLimit(HWND window, int bar, int limit) {
     SetScrollRange(window, bar, 0, limit, TRUE);
 }
 
-void HandleScroll(HWND window, int bar, int request, int thumbPosition) {
+void HandleScroll(HWND window, int bar, int request, int thumbPosition)
+{
     int minimum = 0;
     int maximum = 0;
     GetScrollRange(window, bar, &minimum, &maximum);
