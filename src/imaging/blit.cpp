@@ -35,51 +35,42 @@ void WriteBack(const Clip& clip, RECT& rect)
 }
 
 // Runs the clamps in their fixed order, each one seeing what the earlier ones
-// left, and hands every change back to the caller at once.
-void ClampToBitmaps(Clip& clip, const IndexedBitmap& destination,
-                    const IndexedBitmap& source, RECT& rect)
+// left.
+void ClampToBitmaps(Clip& clip, const IndexedBitmap& destination, const IndexedBitmap& source)
 {
     // A rectangle reaching left of or above the destination skips as much of
     // the source as was cut off.
     if (clip.left < 0) {
         clip.sourceX -= clip.left;
         clip.left = 0;
-        WriteBack(clip, rect);
     }
     if (clip.top < 0) {
         clip.sourceY -= clip.top;
         clip.top = 0;
-        WriteBack(clip, rect);
     }
     // Nothing lands right of or below the destination.
     if (clip.right > destination.width) {
         clip.right = destination.width;
-        WriteBack(clip, rect);
     }
     if (clip.bottom > destination.height) {
         clip.bottom = destination.height;
-        WriteBack(clip, rect);
     }
     // An origin left of or above the source moves the rectangle's edge by as
     // much, so that the first pixel copied is the source's first.
     if (clip.sourceX < 0) {
         clip.left -= clip.sourceX;
         clip.sourceX = 0;
-        WriteBack(clip, rect);
     }
     if (clip.sourceY < 0) {
         clip.top -= clip.sourceY;
         clip.sourceY = 0;
-        WriteBack(clip, rect);
     }
     // Nothing is read beyond the source's right or bottom edge.
     if ((clip.right - clip.left) + clip.sourceX > source.width) {
         clip.right = clip.left + source.width - clip.sourceX;
-        WriteBack(clip, rect);
     }
     if ((clip.bottom - clip.top) + clip.sourceY > source.height) {
         clip.bottom = clip.top + source.height - clip.sourceY;
-        WriteBack(clip, rect);
     }
 }
 
@@ -102,7 +93,9 @@ void Blit(IndexedBitmap& destination, const IndexedBitmap& source, RECT& rect,
           int32_t sourceX, int32_t sourceY, int32_t transparentIndex)
 {
     Clip clip = {rect.left, rect.top, rect.right, rect.bottom, sourceX, sourceY};
-    ClampToBitmaps(clip, destination, source, rect);
+    ClampToBitmaps(clip, destination, source);
+    // The caller sees the clamped rectangle, even when nothing is copied.
+    WriteBack(clip, rect);
     if (clip.right <= clip.left || clip.bottom <= clip.top)
         return;
     if (!destination.pixels || !source.pixels)
