@@ -4,8 +4,6 @@
 
 #include "platform/win32.h"
 
-extern HINSTANCE appInstance;
-
 // Writes the full path of the running executable into modulePath. The path
 // shares its storage with the scanner's buffer, so it is fetched again before
 // every payload search.

@@ -6,6 +6,7 @@
 #include "payload/payload_scanner.h"
 #include "payload/sound_extraction.h"
 #include "ui/frame_scheduler.h"
+#include "ui/main_window.h"
 #include "ui/sound_player.h"
 
 #include <mmsystem.h>
@@ -29,7 +30,7 @@ int LoadAnimation(const char* fileName, const char* marker)
     // Without a global colour table there is nothing to build the palette from.
     if (animation.colourTable.count == 0)
         return 0;
-    BuildDisplayPalette();
+    BuildDisplayPalette(animation.colourTable.entries, animation.colourTable.count);
     AllocatePixels(canvas, animation.width, animation.height);
     CloseSelfFile();
     return 1;

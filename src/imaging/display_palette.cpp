@@ -1,6 +1,5 @@
 #include "imaging/display_palette.h"
 
-#include "gif/gif_animation.h"
 #include "imaging/indexed_bitmap.h"
 #include "platform/fixed_block.h"
 
@@ -25,10 +24,8 @@ UINT RealizeDisplayPalette(HWND window, BOOL restoreInBackground)
 
 }  // namespace
 
-void BuildDisplayPalette()
+void BuildDisplayPalette(const uint32_t* colours, int32_t count)
 {
-    const ColourTable& table = animation.colourTable;
-    int32_t count = table.count;
     if (count < 0)
         count = 0;
     if (count > largestPalette)
@@ -42,7 +39,7 @@ void BuildDisplayPalette()
     logical->palVersion = 0x300;
     logical->palNumEntries = static_cast<WORD>(count);
     for (int32_t i = 0; i < count; ++i) {
-        const uint32_t colour = table.entries[i];
+        const uint32_t colour = colours[i];
         PALETTEENTRY& entry = logical->palPalEntry[i];
         entry.peRed = static_cast<BYTE>(colour & 0xFF);
         entry.peGreen = static_cast<BYTE>((colour >> 8) & 0xFF);

@@ -2,7 +2,6 @@
 
 #include <mmsystem.h>
 
-#include "app/app.h"
 #include "gif/gif_animation.h"
 #include "imaging/display_palette.h"
 #include "resources/resource_ids.h"

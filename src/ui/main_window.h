@@ -6,6 +6,10 @@
 
 #include "platform/win32.h"
 
+// The program's instance, set by WinMain before the window class is
+// registered; the About dialog and the icon are loaded from it.
+extern HINSTANCE appInstance;
+
 // Registers the window class with `instance`, icon 101 and menu 1000 of
 // appInstance. Returns the class atom, 0 on failure.
 ATOM RegisterMainWindowClass(HINSTANCE instance);

@@ -61,7 +61,7 @@ TEST_F(DisplayPaletteTest, EntriesTakeRedGreenBlueFromGlobalColours)
     animation.colourTable.entries[0] = 0x12 | 0x34 << 8 | 0x56 << 16;
     animation.colourTable.entries[1] = 0xFF | 0x00 << 8 | 0x80 << 16;
 
-    BuildDisplayPalette();
+    BuildDisplayPalette(animation.colourTable.entries, animation.colourTable.count);
 
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {"CreatePalette(version 0x300, 2 entries)"}));
     EXPECT_EQ(0x300, fakeGdi.createdVersion);
@@ -75,7 +75,7 @@ TEST_F(DisplayPaletteTest, FullTableGivesAll256Entries)
 {
     SetColours(256);
 
-    BuildDisplayPalette();
+    BuildDisplayPalette(animation.colourTable.entries, animation.colourTable.count);
 
     ASSERT_EQ(256u, fakeGdi.createdEntries.size());
     for (int i = 0; i < 256; ++i)
@@ -87,7 +87,7 @@ TEST_F(DisplayPaletteTest, FailedCreationLeavesNothingToDelete)
     SetColours(4);
     fakeGdi.createdPalette = nullptr;
 
-    BuildDisplayPalette();
+    BuildDisplayPalette(animation.colourTable.entries, animation.colourTable.count);
     DeleteDisplayPalette();
 
     EXPECT_EQ(nullptr, displayPalette);
@@ -97,7 +97,7 @@ TEST_F(DisplayPaletteTest, FailedCreationLeavesNothingToDelete)
 TEST_F(DisplayPaletteTest, DeletedOnceAtExit)
 {
     SetColours(2);
-    BuildDisplayPalette();
+    BuildDisplayPalette(animation.colourTable.entries, animation.colourTable.count);
     ClearRecordedCalls();
 
     DeleteDisplayPalette();

@@ -16,7 +16,6 @@
 
 #include <mmsystem.h>
 
-#include "app/app.h"
 #include "dialog_watch.h"
 #include "gif/gif_animation.h"
 #include "resources/resource_ids.h"
