@@ -9,5 +9,5 @@
 #endif
 #include <windows.h>
 #else
-#include "platform/host_win32.h"
+#include "host_win32.h"
 #endif

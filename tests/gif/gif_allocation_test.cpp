@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "gif/gif_bytes.h"
-#include "platform/host_win32.h"
+#include "host_win32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/host_win32.h"
+#include "host_win32.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The host's global-memory stand-in: every block, small or mapped page by
 // page, is usable to its last byte, and the byte on either side of it, or
 // any byte after it was freed, is reported by the address sanitizer.
-#include "platform/host_win32.h"
+#include "host_win32.h"
 
 #include <gtest/gtest.h>
 
