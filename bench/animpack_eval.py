@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""Measures `animpack` over a set of GIFs (tools/make_animpack_set.py builds
+"""Measures `animpack` over a set of GIFs (bench/make_animpack_set.py builds
 one): for every file, what a browser shows for the input against what the
 player shows for the output of `flatten`, picture by picture over the
 timeline, and the sizes; then the figures the goals name, and the speed and
 peak memory of `make` on the large photographic clip.
 
-The two views come from tools/gifviews.py, which shares nothing with the
+The two views come from tests/support/gifviews.py, which shares nothing with the
 tool; the tool is only run as a command, so any implementation of its
 command line can be measured.
 
@@ -48,7 +48,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, ".."))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import gifviews  # noqa: E402
 
 PSNR_GOAL = 27.0

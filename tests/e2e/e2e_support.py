@@ -22,7 +22,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import gifwriter  # noqa: E402
 
 PACKER = os.path.join(ROOT, "tests", "support", "pack.py")

@@ -10,7 +10,7 @@ pixel.
 Packed `--as-is`, the window must show the player's own reading of it
 instead, which a browser never shows.
 
-The browser's pictures come from tools/gifviews.py, written apart from the
+The browser's pictures come from tests/support/gifviews.py, written apart from the
 tool. With ANIMPACK_E2E_PICTURES=DIR the test also writes what the window
 showed for one frame, flattened and as-is, as DIR/flatten-flattened.png and
 DIR/flatten-as-is.png.

@@ -20,6 +20,6 @@ if(WIN32)
     endif()
 else()
     add_test(NAME player_icon_is_generated
-        COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/make_icon.py --check
+        COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_icon.py --check
                 ${CMAKE_SOURCE_DIR}/src/resources/player.ico)
 endif()

@@ -1,5 +1,5 @@
 """The two views that judge the authoring tool: a browser's compositing
-(tools/gifviews.py), the player's reading of a GIF, and the timeline pairing
+(tests/support/gifviews.py), the player's reading of a GIF, and the timeline pairing
 of the evaluation (bench/animpack_eval.py). Small GIFs are written here byte
 by byte; pictures are given as letters, one per pixel."""
 
@@ -11,7 +11,7 @@ import sys
 import pytest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 import gifviews  # noqa: E402
 import gifwriter  # noqa: E402
