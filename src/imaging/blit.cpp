@@ -1,5 +1,6 @@
 #include "imaging/blit.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -34,44 +35,33 @@ void WriteBack(const Clip& clip, RECT& rect)
     rect.bottom = Saturate(clip.bottom);
 }
 
+// Raises `edge` to 0 when it lies below, moving `partner` by as much.
+void RaiseToZero(int64_t& edge, int64_t& partner)
+{
+    if (edge < 0) {
+        partner -= edge;
+        edge = 0;
+    }
+}
+
 // Runs the clamps in their fixed order, each one seeing what the earlier ones
 // left.
 void ClampToBitmaps(Clip& clip, const IndexedBitmap& destination, const IndexedBitmap& source)
 {
     // A rectangle reaching left of or above the destination skips as much of
     // the source as was cut off.
-    if (clip.left < 0) {
-        clip.sourceX -= clip.left;
-        clip.left = 0;
-    }
-    if (clip.top < 0) {
-        clip.sourceY -= clip.top;
-        clip.top = 0;
-    }
+    RaiseToZero(clip.left, clip.sourceX);
+    RaiseToZero(clip.top, clip.sourceY);
     // Nothing lands right of or below the destination.
-    if (clip.right > destination.width) {
-        clip.right = destination.width;
-    }
-    if (clip.bottom > destination.height) {
-        clip.bottom = destination.height;
-    }
+    clip.right = std::min<int64_t>(clip.right, destination.width);
+    clip.bottom = std::min<int64_t>(clip.bottom, destination.height);
     // An origin left of or above the source moves the rectangle's edge by as
     // much, so that the first pixel copied is the source's first.
-    if (clip.sourceX < 0) {
-        clip.left -= clip.sourceX;
-        clip.sourceX = 0;
-    }
-    if (clip.sourceY < 0) {
-        clip.top -= clip.sourceY;
-        clip.sourceY = 0;
-    }
+    RaiseToZero(clip.sourceX, clip.left);
+    RaiseToZero(clip.sourceY, clip.top);
     // Nothing is read beyond the source's right or bottom edge.
-    if ((clip.right - clip.left) + clip.sourceX > source.width) {
-        clip.right = clip.left + source.width - clip.sourceX;
-    }
-    if ((clip.bottom - clip.top) + clip.sourceY > source.height) {
-        clip.bottom = clip.top + source.height - clip.sourceY;
-    }
+    clip.right = std::min(clip.right, clip.left + source.width - clip.sourceX);
+    clip.bottom = std::min(clip.bottom, clip.top + source.height - clip.sourceY);
 }
 
 void CopyRunOpaque(uint8_t* to, const uint8_t* from, int32_t width)
