@@ -58,7 +58,121 @@ Bytes Join(std::initializer_list<Bytes> parts)
 
 const Bytes trailer = {0x3B};
 
+// The first bytes of a stream, as a buffer cut there would hold them.
+Bytes Prefix(const Bytes& bytes, size_t length)
+{
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+// The colour count, then per frame its delay and its pixels top row first.
+std::string Summary(const GifAnimation& gif)
+{
+    std::string text = std::to_string(gif.colourTable.count) + " colours";
+    for (int i = 0; i < gif.frameCount; ++i) {
+        const GifFrame& frame = *gif.frames[i];
+        text += "; delay " + std::to_string(frame.delay);
+        if (!frame.bitmap.pixels) {
+            text += ", no pixels";
+            continue;
+        }
+        text += ":";
+        for (uint8_t pixel : ImagePixels(frame.bitmap))
+            text += " " + std::to_string(pixel);
+    }
+    return text;
+}
+
+struct Stream {
+    const char* name;
+    Bytes bytes;
+    const char* summary;
+};
+
+void PrintTo(const Stream& stream, std::ostream* out) { *out << stream.name; }
+
+const Bytes screenWithoutTable = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 2, 0, 0x00, 0, 0};
+const Bytes delay298 = {0x21, 0xF9, 4, 0x00, 0x2A, 0x01, 0x00, 0x00};  // graphic control
+
+// Screen 4 x 1 whose colours come twice: blue, red, red, blue.
+const Bytes twiceTheSameColours = {
+    'G', 'I', 'F', '8', '9', 'a', 4, 0, 1, 0, 0x81, 0, 0,
+    0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF,
+};
+
+const Stream streams[] = {
+    {"HeaderAndColourTableAloneGiveNoFrames", smallScreen, "4 colours"},
+    {"StreamWithoutGlobalTableKeepsCountZero", Join({screenWithoutTable, smallImage, trailer}),
+     "0 colours; delay 0: 1 2"},
+    {"DelayGoesToTheNextImageOnly", Join({smallScreen, delay298, smallImage, smallImage, trailer}),
+     "4 colours; delay 298: 1 2; delay 0: 1 2"},
+    {"LaterOfTwoGraphicControlsWinsAndCommentKeepsIt",
+     GifWriter(smallScreen).GraphicControl(5).GraphicControl(7)
+         .Comment("between the control and its image").Append(smallImage).Trailer().bytes,
+     "4 colours; delay 7: 1 2"},
+    {"ApplicationExtensionIsSkipped",
+     GifWriter(smallScreen).LoopingExtension().GraphicControl(3).Append(smallImage).Trailer().bytes,
+     "4 colours; delay 3: 1 2"},
+    // The frame before a malformed block stays, none after it.
+    {"GraphicControlOfSizeFiveEndsParsing",
+     Join({smallScreen, smallImage, Bytes{0x21, 0xF9, 5, 0, 1, 0, 0, 0, 0}, smallImage, trailer}),
+     "4 colours; delay 0: 1 2"},
+    {"GraphicControlWithBadTerminatorEndsParsing",
+     Join({smallScreen, smallImage, Bytes{0x21, 0xF9, 4, 0, 1, 0, 0, 7}, smallImage, trailer}),
+     "4 colours; delay 0: 1 2"},
+    {"UnknownBlockEndsParsingLikeTheTrailer",
+     Join({smallScreen, smallImage, Bytes{0x00}, smallImage}), "4 colours; delay 0: 1 2"},
+    // Separator and descriptor only.
+    {"DescriptorAtTheEndGivesFrameWithoutPixels",
+     Prefix(Join({smallScreen, smallImage}), smallScreen.size() + 10),
+     "4 colours; delay 0, no pixels"},
+    // Separator, left, top and half the width.
+    {"DescriptorCutShortGivesFrameWithoutPixels",
+     Prefix(Join({smallScreen, smallImage}), smallScreen.size() + 6),
+     "4 colours; delay 0, no pixels"},
+    // Global colours black, white, red, green.
+    {"LocalColourTableIsSkippedAndMappedToNearestGlobalColour",
+     GifWriter(smallScreen)
+         .Descriptor(0, 0, 4, 1, false, 1)
+         .Colour(0x10, 0xF0, 0x10)  // nearly green -> 3
+         .Colour(0xF0, 0xF0, 0xE0)  // nearly white -> 1
+         .Colour(0x80, 0x00, 0x00)  // dark red, nearer red than black -> 2
+         .Colour(0x7F, 0x00, 0x00)  // nearer black -> 0
+         .Data(2, {0, 1, 2, 3}).Trailer().bytes,
+     "4 colours; delay 0: 3 1 2 0"},
+    {"LocalRemapTiesGoToLowestGlobalIndexAndUndefinedIndicesStay",
+     GifWriter(twiceTheSameColours)
+         .Descriptor(0, 0, 4, 1, false, 0)
+         .Colour(0xFF, 0x00, 0x00)  // red, in global 1 and 2
+         .Colour(0x00, 0x00, 0xFF)  // blue, in global 0 and 3
+         .Data(2, {0, 1, 2, 3})     // 2 and 3 have no local entry
+         .Trailer().bytes,
+     "4 colours; delay 0: 1 0 2 3"},
+    {"LocalTableWithoutGlobalTableKeepsIndices",
+     GifWriter().Screen(4, 1, -1).Descriptor(0, 0, 4, 1, false, 1)
+         .Colour(0, 0, 255).Colour(0, 0, 254).Colour(0, 0, 253).Colour(0, 0, 252)
+         .Data(2, {3, 2, 1, 0}).Trailer().bytes,
+     "0 colours; delay 0: 3 2 1 0"},
+    // Two of four colours, then the end.
+    {"LocalTableCutByTheEndGivesFrameWithoutPixels",
+     GifWriter(smallScreen).Descriptor(0, 0, 4, 1, false, 1).Colour(1, 2, 3).Colour(4, 5, 6).bytes,
+     "4 colours; delay 0, no pixels"},
+};
+
 }  // namespace
+
+class GifStream : public testing::TestWithParam<Stream> {};
+
+TEST_P(GifStream, GivesColoursAndFrames)
+{
+    Parsed parsed(GetParam().bytes);
+    EXPECT_NE(parsed.gif.frames, nullptr);
+    EXPECT_EQ(Summary(parsed.gif), GetParam().summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(GifAnimation, GifStream, testing::ValuesIn(streams),
+                         [](const testing::TestParamInfo<Stream>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(GifAnimation, SmallStreamGivesScreenColoursAndFrame)
 {
@@ -101,93 +215,11 @@ TEST(GifAnimation, ColourTripleIsRedLowGreenMiddleBlueHigh)
 
 TEST(GifAnimation, SizeBitsSevenReadsAllTwoHundredFiftySixColours)
 {
-    GifWriter writer;
-    writer.Screen(1, 1, 7);
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
+    Parsed parsed(GifWriter().Screen(1, 1, 7).Trailer().bytes);
     ASSERT_EQ(parsed.gif.colourTable.count, 256);
     EXPECT_EQ(parsed.gif.colourTable.entries[255], 0xFFu | (0xFEu << 8) | (0xFDu << 16));
     EXPECT_EQ(parsed.input->buffer.pos, parsed.input->buffer.size);
     EXPECT_EQ(parsed.gif.frameCount, 0);
-}
-
-TEST(GifAnimation, HeaderAndColourTableAloneGiveNoFrames)
-{
-    Parsed parsed(smallScreen);
-    EXPECT_EQ(parsed.gif.colourTable.count, 4);
-    EXPECT_EQ(parsed.gif.frameCount, 0);
-    EXPECT_NE(parsed.gif.frames, nullptr);
-}
-
-TEST(GifAnimation, StreamWithoutGlobalTableKeepsCountZero)
-{
-    Bytes screen = smallScreen;
-    screen[10] = 0x00;             // no global table
-    screen.resize(13);             // and no colours behind the descriptor
-    Parsed parsed(Join({screen, smallImage, trailer}));
-    EXPECT_EQ(parsed.gif.colourTable.count, 0);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), Bytes({1, 2}));
-}
-
-TEST(GifAnimation, DelayGoesToTheNextImageOnly)
-{
-    const Bytes control = {
-        0x21, 0xF9,  // graphic control extension
-        0x04,        // block size
-        0x00,        // packed
-        0x2A, 0x01,  // delay 298
-        0x00,        // transparent colour index
-        0x00,        // terminator
-    };
-    Parsed parsed(Join({smallScreen, control, smallImage, smallImage, trailer}));
-    ASSERT_EQ(parsed.gif.frameCount, 2);
-    EXPECT_EQ(parsed.Frame(0).delay, 298u);
-    EXPECT_EQ(parsed.Frame(1).delay, 0u);
-}
-
-TEST(GifAnimation, LaterOfTwoGraphicControlsWinsAndCommentKeepsIt)
-{
-    GifWriter writer;
-    writer.bytes = smallScreen;
-    writer.GraphicControl(5);
-    writer.GraphicControl(7);
-    writer.Comment("between the control and its image");
-    writer.bytes.insert(writer.bytes.end(), smallImage.begin(), smallImage.end());
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(parsed.Frame(0).delay, 7u);
-}
-
-TEST(GifAnimation, ApplicationExtensionIsSkipped)
-{
-    GifWriter writer;
-    writer.bytes = smallScreen;
-    writer.LoopingExtension();
-    writer.GraphicControl(3);
-    writer.bytes.insert(writer.bytes.end(), smallImage.begin(), smallImage.end());
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(parsed.Frame(0).delay, 3u);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), Bytes({1, 2}));
-}
-
-TEST(GifAnimation, MalformedGraphicControlEndsParsing)
-{
-    const Bytes sizeFive = {0x21, 0xF9, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
-    const Bytes badTerminator = {0x21, 0xF9, 0x04, 0x00, 0x01, 0x00, 0x00, 0x07};
-    for (const Bytes& control : {sizeFive, badTerminator}) {
-        Parsed parsed(Join({smallScreen, smallImage, control, smallImage, trailer}));
-        EXPECT_EQ(parsed.gif.frameCount, 1) << "the frame before it stays, none after";
-    }
-}
-
-TEST(GifAnimation, UnknownBlockEndsParsingLikeTheTrailer)
-{
-    Parsed parsed(Join({smallScreen, smallImage, Bytes({0x00}), smallImage}));
-    EXPECT_EQ(parsed.gif.frameCount, 1);
 }
 
 TEST(GifAnimation, HundredAndFirstImageGrowsTheListKeepingOrder)
@@ -208,40 +240,23 @@ TEST(GifAnimation, HundredAndFirstImageGrowsTheListKeepingOrder)
     }
 }
 
-TEST(GifAnimation, DescriptorAtTheEndGivesFrameWithoutPixels)
+TEST(GifAnimation, BoundsGivesTheFrameRectangleOnlyWithPixels)
 {
-    Bytes bytes = Join({smallScreen, smallImage});
-    bytes.resize(smallScreen.size() + 10);  // separator and descriptor only
-    Parsed parsed(bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    GifFrame& frame = parsed.Frame(0);
-    EXPECT_EQ(frame.bitmap.pixels, nullptr);
-    EXPECT_EQ(frame.bitmap.ownsPixels, 0);
-    RECT rect = {-1, -2, -3, -4};
-    EXPECT_EQ(frame.Bounds(rect), nullptr);
-    EXPECT_EQ(rect.left, -1);
-    EXPECT_EQ(rect.bottom, -4);
-}
-
-TEST(GifAnimation, DescriptorCutShortGivesFrameWithoutPixels)
-{
-    Bytes bytes = Join({smallScreen, smallImage});
-    bytes.resize(smallScreen.size() + 6);  // separator, left, top, half the width
-    Parsed parsed(bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(parsed.Frame(0).bitmap.pixels, nullptr);
-    EXPECT_EQ(parsed.Frame(0).delay, 0u);
-}
-
-TEST(GifAnimation, BoundsGivesTheFrameRectangle)
-{
-    Parsed parsed(Join({smallScreen, smallImage, trailer}));
+    Parsed whole(Join({smallScreen, smallImage, trailer}));
     RECT rect = {};
-    EXPECT_EQ(parsed.Frame(0).Bounds(rect), &parsed.Frame(0).bitmap);
+    EXPECT_EQ(whole.Frame(0).Bounds(rect), &whole.Frame(0).bitmap);
     EXPECT_EQ(rect.left, 1);
     EXPECT_EQ(rect.top, 1);
     EXPECT_EQ(rect.right, 3);
     EXPECT_EQ(rect.bottom, 2);
+
+    Parsed descriptorOnly(Prefix(Join({smallScreen, smallImage}), smallScreen.size() + 10));
+    ASSERT_EQ(descriptorOnly.gif.frameCount, 1);
+    EXPECT_EQ(descriptorOnly.Frame(0).bitmap.ownsPixels, 0) << "no block was asked for";
+    RECT untouched = {-1, -2, -3, -4};
+    EXPECT_EQ(descriptorOnly.Frame(0).Bounds(untouched), nullptr);
+    EXPECT_EQ(untouched.left, -1);
+    EXPECT_EQ(untouched.bottom, -4);
 }
 
 TEST(GifAnimation, ImageWithBadMinimumCodeSizeIsKeptAndParsingGoesOn)
@@ -256,106 +271,37 @@ TEST(GifAnimation, ImageWithBadMinimumCodeSizeIsKeptAndParsingGoesOn)
 
 TEST(GifAnimation, ZeroWidthImageIsSkippedAndTheNextOneDecodes)
 {
-    GifWriter writer;
-    writer.bytes = smallScreen;
-    writer.Descriptor(0, 0, 0, 5);
-    writer.Data(2, Bytes({1, 2, 3}));
-    writer.bytes.insert(writer.bytes.end(), smallImage.begin(), smallImage.end());
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
+    Parsed parsed(GifWriter(smallScreen)
+                      .Descriptor(0, 0, 0, 5)
+                      .Data(2, Bytes({1, 2, 3}))
+                      .Append(smallImage)
+                      .Trailer()
+                      .bytes);
     ASSERT_EQ(parsed.gif.frameCount, 2);
     EXPECT_EQ(parsed.Frame(0).width, 0);
     EXPECT_EQ(ImagePixels(parsed.Frame(1).bitmap), Bytes({1, 2}));
 }
 
-TEST(GifAnimation, ImageWiderThan2048Decodes)
+// Wider than the decoder's line buffer, and interlaced: rows in image order.
+TEST(GifAnimation, LargeImagesDecodeWhole)
 {
-    GifWriter writer;
-    writer.Screen(5000, 3, 7);
-    Bytes pixels = PatternPixels(5000, 3, 256);
-    writer.Image(0, 0, 5000, 3, pixels);
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_TRUE(ImagePixels(parsed.Frame(0).bitmap) == pixels);
-}
-
-TEST(GifAnimation, InterlacedImageRowsAreInImageOrder)
-{
-    GifWriter writer;
-    writer.Screen(3, 11, 7);
-    Bytes pixels = PatternPixels(3, 11, 256);
-    writer.Image(0, 0, 3, 11, pixels, true);
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(parsed.Frame(0).interlaced, 0x40);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), pixels);
-}
-
-TEST(GifAnimation, LocalColourTableIsSkippedAndMappedToNearestGlobalColour)
-{
-    GifWriter writer;
-    writer.bytes = smallScreen;        // black, white, red, green
-    writer.Descriptor(0, 0, 4, 1, false, 1);
-    writer.Colour(0x10, 0xF0, 0x10);   // local 0: nearly green -> 3
-    writer.Colour(0xF0, 0xF0, 0xE0);   // local 1: nearly white -> 1
-    writer.Colour(0x80, 0x00, 0x00);   // local 2: dark red, nearer red than black -> 2
-    writer.Colour(0x7F, 0x00, 0x00);   // local 3: nearer black -> 0
-    writer.Data(2, Bytes({0, 1, 2, 3}));
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), Bytes({3, 1, 2, 0}));
-}
-
-TEST(GifAnimation, LocalRemapTiesGoToLowestGlobalIndexAndUndefinedIndicesStay)
-{
-    Bytes screen = {
-        'G', 'I', 'F', '8', '9', 'a',
-        0x04, 0x00, 0x01, 0x00,  // screen 4 x 1
-        0x81, 0x00, 0x00,        // global table of 4 colours
-        0x00, 0x00, 0xFF,        // 0 blue
-        0xFF, 0x00, 0x00,        // 1 red
-        0xFF, 0x00, 0x00,        // 2 red again
-        0x00, 0x00, 0xFF,        // 3 blue again
+    struct Case {
+        int width, height;
+        bool interlace;
     };
-    GifWriter writer;
-    writer.bytes = screen;
-    writer.Descriptor(0, 0, 4, 1, false, 0);  // local table of 2 colours
-    writer.Colour(0xFF, 0x00, 0x00);          // local 0: red, in global 1 and 2
-    writer.Colour(0x00, 0x00, 0xFF);          // local 1: blue, in global 0 and 3
-    writer.Data(2, Bytes({0, 1, 2, 3}));      // 2 and 3 have no local entry
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), Bytes({1, 0, 2, 3}));
-}
-
-TEST(GifAnimation, LocalTableWithoutGlobalTableKeepsIndices)
-{
-    GifWriter writer;
-    writer.Screen(4, 1, -1);
-    writer.Descriptor(0, 0, 4, 1, false, 1);
-    for (int i = 0; i < 4; ++i)
-        writer.Colour(0, 0, 255 - i);
-    writer.Data(2, Bytes({3, 2, 1, 0}));
-    writer.Trailer();
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(ImagePixels(parsed.Frame(0).bitmap), Bytes({3, 2, 1, 0}));
-}
-
-TEST(GifAnimation, LocalTableCutByTheEndGivesFrameWithoutPixels)
-{
-    GifWriter writer;
-    writer.bytes = smallScreen;
-    writer.Descriptor(0, 0, 4, 1, false, 1);
-    writer.Colour(1, 2, 3);
-    writer.Colour(4, 5, 6);  // two of four colours, then the end
-    Parsed parsed(writer.bytes);
-    ASSERT_EQ(parsed.gif.frameCount, 1);
-    EXPECT_EQ(parsed.Frame(0).bitmap.pixels, nullptr);
+    for (const Case& test : {Case{5000, 3, false}, Case{3, 11, true}}) {
+        SCOPED_TRACE(std::to_string(test.width) + " x " + std::to_string(test.height) +
+                     (test.interlace ? " interlaced" : ""));
+        Bytes pixels = PatternPixels(test.width, test.height, 256);
+        Parsed parsed(GifWriter()
+                          .Screen(test.width, test.height, 7)
+                          .Image(0, 0, test.width, test.height, pixels, test.interlace)
+                          .Trailer()
+                          .bytes);
+        ASSERT_EQ(parsed.gif.frameCount, 1);
+        EXPECT_EQ(parsed.Frame(0).interlaced, test.interlace ? 0x40 : 0);
+        EXPECT_TRUE(ImagePixels(parsed.Frame(0).bitmap) == pixels);
+    }
 }
 
 TEST(GifAnimation, ReleaseFreesFramesAndIsHarmlessWhenNeverParsed)

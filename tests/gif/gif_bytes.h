@@ -113,12 +113,16 @@ inline std::vector<int> InterlacedStreamOrder(int height)
     return order;
 }
 
-// Writes a GIF stream block by block.
+// Writes a GIF stream block by block; every block returns the writer, so a
+// stream can be written as one expression.
 class GifWriter {
 public:
+    GifWriter() = default;
+    explicit GifWriter(const Bytes& start) : bytes(start) {}
+
     // Header, logical screen descriptor and, when `tableBits` >= 0, a global
     // table of 2^(tableBits + 1) colours (entry i = i, 2i, 3i, each mod 256).
-    void Screen(int width, int height, int tableBits)
+    GifWriter& Screen(int width, int height, int tableBits)
     {
         const char* signature = "GIF89a";
         bytes.insert(bytes.end(), signature, signature + 6);
@@ -130,42 +134,40 @@ public:
         if (tableBits >= 0)
             for (int i = 0; i < (1 << (tableBits + 1)); ++i)
                 Colour(i, 2 * i, 3 * i);
+        return *this;
     }
 
-    void Colour(int red, int green, int blue)
+    GifWriter& Colour(int red, int green, int blue)
     {
-        bytes.push_back(static_cast<uint8_t>(red));
-        bytes.push_back(static_cast<uint8_t>(green));
-        bytes.push_back(static_cast<uint8_t>(blue));
+        return Append({static_cast<uint8_t>(red), static_cast<uint8_t>(green),
+                       static_cast<uint8_t>(blue)});
     }
 
-    void GraphicControl(int delay)
+    GifWriter& GraphicControl(int delay)
     {
         bytes.insert(bytes.end(), {0x21, 0xF9, 4, 0});
         Word(delay);
-        bytes.insert(bytes.end(), {0, 0});
+        return Append({0, 0});
     }
 
-    void Comment(const char* text)
+    GifWriter& Comment(const char* text)
     {
         bytes.insert(bytes.end(), {0x21, 0xFE});
-        Bytes data(text, text + std::strlen(text));
-        Bytes blocks = SubBlocks(data, 5);
-        bytes.insert(bytes.end(), blocks.begin(), blocks.end());
+        return Append(SubBlocks(Bytes(text, text + std::strlen(text)), 5));
     }
 
-    void LoopingExtension()
+    GifWriter& LoopingExtension()
     {
         bytes.insert(bytes.end(), {0x21, 0xFF, 11});
         const char* id = "NETSCAPE2.0";
         bytes.insert(bytes.end(), id, id + 11);
-        bytes.insert(bytes.end(), {3, 1, 0, 0, 0});
+        return Append({3, 1, 0, 0, 0});
     }
 
     // Descriptor (no local table unless `localBits` >= 0, then the caller
     // adds the colours) without the image data.
-    void Descriptor(int left, int top, int width, int height, bool interlace = false,
-                    int localBits = -1)
+    GifWriter& Descriptor(int left, int top, int width, int height, bool interlace = false,
+                          int localBits = -1)
     {
         bytes.push_back(0x2C);
         Word(left);
@@ -175,25 +177,38 @@ public:
         uint8_t packed = interlace ? 0x40 : 0;
         if (localBits >= 0)
             packed |= static_cast<uint8_t>(0x80 | localBits);
-        bytes.push_back(packed);
+        return Append({packed});
     }
 
     // A whole image; `pixels` are given top row first and reordered when
     // the image is interlaced.
-    void Image(int left, int top, int width, int height, const Bytes& pixels,
-               bool interlace = false, int minCodeSize = 8)
+    GifWriter& Image(int left, int top, int width, int height, const Bytes& pixels,
+                     bool interlace = false, int minCodeSize = 8)
     {
         Descriptor(left, top, width, height, interlace);
-        Data(minCodeSize, StreamOrder(width, height, pixels, interlace));
+        return Data(minCodeSize, StreamOrder(width, height, pixels, interlace));
     }
 
-    void Data(int minCodeSize, const Bytes& pixels)
+    GifWriter& Data(int minCodeSize, const Bytes& pixels)
     {
-        Bytes data = LiteralImageData(minCodeSize, pixels);
-        bytes.insert(bytes.end(), data.begin(), data.end());
+        return Append(LiteralImageData(minCodeSize, pixels));
     }
 
-    void Trailer() { bytes.push_back(0x3B); }
+    // Image data of codes packed by the caller: minimum code size, then the
+    // codes in sub-blocks.
+    GifWriter& Codes(int minCodeSize, const Bytes& codes)
+    {
+        bytes.push_back(static_cast<uint8_t>(minCodeSize));
+        return Append(SubBlocks(codes));
+    }
+
+    GifWriter& Append(const Bytes& more)
+    {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return *this;
+    }
+
+    GifWriter& Trailer() { return Append({0x3B}); }
 
     static Bytes StreamOrder(int width, int height, const Bytes& pixels, bool interlace)
     {

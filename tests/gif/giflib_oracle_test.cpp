@@ -199,81 +199,53 @@ struct Parsed {
 // order; check that on a stream whose rows are known.
 TEST(Giflib, SlurpReturnsInterlacedRowsInImageOrder)
 {
-    GifWriter writer;
-    writer.Screen(1, 9, 7);
     Bytes rows = {0, 1, 2, 3, 4, 5, 6, 7, 8};
-    writer.Image(0, 0, 1, 9, rows, true);
-    writer.Trailer();
-    GiflibFile giflib(writer.bytes);
+    Bytes stream = GifWriter().Screen(1, 9, 7).Image(0, 0, 1, 9, rows, true).Trailer().bytes;
+    GiflibFile giflib(stream);
     ASSERT_NE(giflib.file, nullptr) << giflib.error;
     ASSERT_EQ(giflib.file->ImageCount, 1);
     EXPECT_EQ(Bytes(giflib.file->SavedImages[0].RasterBits, giflib.file->SavedImages[0].RasterBits + 9), rows);
+}
+
+// A stream that does not begin with a clear code: 1 (no string), 2 (slot 6
+// = "1 2"), 6, then the end code.
+Bytes NoLeadingClearCode()
+{
+    CodePacker codes;
+    codes.Put(1, 3);
+    codes.Put(2, 3);
+    codes.Put(6, 3);
+    codes.Put(5, 4);
+    return codes.bytes();
 }
 
 // Streams built for the unit tests, checked against giflib too, so that the
 // test builders and the decoder's odd cases agree with an outside decoder.
 TEST(Giflib, AgreesOnConstructedStreams)
 {
-    struct Case {
+    const Bytes wide = PatternPixels(5000, 2, 256);
+    const struct {
         const char* name;
         Bytes bytes;
+    } cases[] = {
+        // Literal codes through a full dictionary, on at 12 bits.
+        {"full dictionary without clear",
+         GifWriter().Screen(5000, 2, 7).Descriptor(0, 0, 5000, 2)
+             .Codes(8, LiteralCodes(8, wide, false)).Trailer().bytes},
+        {"full dictionary with clear",
+         GifWriter().Screen(5000, 2, 7).Image(0, 0, 5000, 2, wide).Trailer().bytes},
+        {"no leading clear code",
+         GifWriter().Screen(4, 1, 1).Descriptor(0, 0, 4, 1)
+             .Codes(2, NoLeadingClearCode()).Trailer().bytes},
+        // Interlaced, a local table, delays, comments.
+        {"mixed frames",
+         GifWriter().Screen(7, 9, 2).LoopingExtension().GraphicControl(12)
+             .Image(0, 0, 7, 9, PatternPixels(7, 9, 8), true, 3)
+             .Comment("between").GraphicControl(34).Descriptor(1, 1, 3, 3, false, 1)
+             .Colour(0, 255, 0).Colour(60, 195, 7).Colour(120, 135, 14).Colour(180, 75, 21)
+             .Data(2, PatternPixels(3, 3, 4)).Trailer().bytes},
     };
-    std::vector<Case> cases;
-    {
-        // Literal codes through a full dictionary, on at 12 bits, no clear.
-        GifWriter writer;
-        writer.Screen(5000, 2, 7);
-        writer.Descriptor(0, 0, 5000, 2);
-        Bytes pixels = PatternPixels(5000, 2, 256);
-        Bytes data{8};
-        Bytes blocks = SubBlocks(LiteralCodes(8, pixels, false));
-        data.insert(data.end(), blocks.begin(), blocks.end());
-        writer.bytes.insert(writer.bytes.end(), data.begin(), data.end());
-        writer.Trailer();
-        cases.push_back({"full dictionary without clear", writer.bytes});
-    }
-    {
-        // The same pixels with a clear code each time the dictionary fills.
-        GifWriter writer;
-        writer.Screen(5000, 2, 7);
-        writer.Image(0, 0, 5000, 2, PatternPixels(5000, 2, 256));
-        writer.Trailer();
-        cases.push_back({"full dictionary with clear", writer.bytes});
-    }
-    {
-        // A stream that does not begin with a clear code.
-        GifWriter writer;
-        writer.Screen(4, 1, 1);
-        writer.Descriptor(0, 0, 4, 1);
-        CodePacker codes;
-        codes.Put(1, 3);  // 1, no string
-        codes.Put(2, 3);  // 2, slot 6 = "1 2"
-        codes.Put(6, 3);  // "1 2"
-        codes.Put(5, 4);  // end
-        Bytes data{2};
-        Bytes blocks = SubBlocks(codes.bytes());
-        data.insert(data.end(), blocks.begin(), blocks.end());
-        writer.bytes.insert(writer.bytes.end(), data.begin(), data.end());
-        writer.Trailer();
-        cases.push_back({"no leading clear code", writer.bytes});
-    }
-    {
-        // Several frames: interlaced, a local table, delays, comments.
-        GifWriter writer;
-        writer.Screen(7, 9, 2);
-        writer.LoopingExtension();
-        writer.GraphicControl(12);
-        writer.Image(0, 0, 7, 9, PatternPixels(7, 9, 8), true, 3);
-        writer.Comment("between");
-        writer.GraphicControl(34);
-        writer.Descriptor(1, 1, 3, 3, false, 1);
-        for (int i = 0; i < 4; ++i)
-            writer.Colour(60 * i, 255 - 60 * i, 7 * i);
-        writer.Data(2, PatternPixels(3, 3, 4));
-        writer.Trailer();
-        cases.push_back({"mixed frames", writer.bytes});
-    }
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         GiflibFile giflib(c.bytes);
         ASSERT_NE(giflib.file, nullptr) << c.name << ": " << giflib.error;
         Parsed ours(c.bytes);

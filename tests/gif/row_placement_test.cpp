@@ -42,11 +42,15 @@ protected:
         source = nullptr;
     }
 
-    void Attach(int width, int height, bool interlace)
+    void Attach(int width, int height, bool interlace, bool withPixels = true)
     {
-        AllocatePixels(bitmap, width, height);
-        ASSERT_NE(bitmap.pixels, nullptr);
-        std::memset(bitmap.pixels, sentinel, static_cast<size_t>(bitmap.stride) * height);
+        if (withPixels) {
+            AllocatePixels(bitmap, width, height);
+            ASSERT_NE(bitmap.pixels, nullptr);
+            std::memset(bitmap.pixels, sentinel, static_cast<size_t>(bitmap.stride) * height);
+        } else {
+            InitHeader(bitmap, width, height);
+        }
         target = &bitmap;
         row = 0;
         interlaced = interlace ? 0x40 : 0;
@@ -63,17 +67,42 @@ protected:
     std::unique_ptr<LoadedBuffer> attachedBuffer;
 };
 
+// Lines placed into a fresh bitmap, and what it holds then: each image row's
+// bytes from the left, top row first, the rest of its memory line (padding
+// included) left as the sentinel.
+struct Placement {
+    const char* name;
+    int width, height;
+    bool interlace;
+    std::vector<Bytes> lines;
+    std::vector<Bytes> imageRows;
+    int rowAfter;
+    bool sourceAttachedAfter;
+    bool withPixels = true;  // false: a header without a block
+};
+
+void PrintTo(const Placement& placement, std::ostream* out) { *out << placement.name; }
+
+const Placement placements[] = {
+    {"TopImageRowGoesToTheLastMemoryLine", 3, 3, false,
+     {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, 3, false},
+    // Stream order 0 4 2 1 3.
+    {"InterlacedLinesLandOnTheirRows", 1, 5, true,
+     {{10}, {14}, {12}, {11}, {13}}, {{10}, {11}, {12}, {13}, {14}}, 5, false},
+    {"PartialLineFillsItsStartAndAdvances", 10, 2, false, {{7, 8, 9}}, {{7, 8, 9}, {}}, 1, true},
+    {"LongLineIsCutToTheWidth", 3, 1, false, {{1, 2, 3, 4, 5, 6, 7, 8}}, {{1, 2, 3}}, 1, false},
+    {"LastRowDetachesSourceAndLaterLinesAreDropped", 2, 2, false,
+     {{5, 6}, {5, 6}, {9, 9}}, {{5, 6}, {5, 6}}, 2, false},
+    {"BitmapWithoutPixelsCountsRowsButReceivesNothing", 2, 2, false,
+     {{1, 2}, {1, 2}}, {}, 2, false, false},
+};
+
+class LinePlacement : public RowPlacementTest,
+                      public testing::WithParamInterface<Placement> {};
+
 }  // namespace
 
-TEST(NextRow, InterlacedOrdersMatchTheFourPasses)
-{
-    for (int height : {1, 2, 3, 4, 5, 8, 9, 16}) {
-        EXPECT_EQ(Text(VisitingOrder(height, true)), Text(InterlacedStreamOrder(height)))
-            << "height " << height;
-    }
-}
-
-TEST(NextRow, EveryInterlacedHeightVisitsEachRowOnce)
+TEST(NextRow, EveryInterlacedHeightVisitsEachRowOnceInPassOrder)
 {
     for (int height = 1; height <= 200; ++height) {
         std::vector<int> order = VisitingOrder(height, true);
@@ -83,71 +112,32 @@ TEST(NextRow, EveryInterlacedHeightVisitsEachRowOnce)
     }
 }
 
-TEST(NextRow, InterlacedOrdersAsListed)
+TEST(NextRow, OrdersAsListed)
 {
     EXPECT_EQ(Text(VisitingOrder(5, true)), "0 4 2 1 3 ");
     EXPECT_EQ(Text(VisitingOrder(9, true)), "0 8 4 2 6 1 3 5 7 ");
-}
-
-TEST(NextRow, PlainOrderCountsUp)
-{
     EXPECT_EQ(Text(VisitingOrder(4, false)), "0 1 2 3 ");
 }
 
-TEST_F(RowPlacementTest, TopImageRowGoesToTheLastMemoryLine)
+TEST_P(LinePlacement, FillsRowsAndAdvances)
 {
-    Attach(3, 3, false);
-    const uint8_t lines[3][3] = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}};
-    for (const auto& line : lines)
-        EXPECT_EQ(PlaceLine(line, 3), 0);
-    EXPECT_EQ(MemoryLine(2), Bytes({1, 1, 1, sentinel}));
-    EXPECT_EQ(MemoryLine(1), Bytes({2, 2, 2, sentinel}));
-    EXPECT_EQ(MemoryLine(0), Bytes({3, 3, 3, sentinel})) << "padding byte must stay untouched";
+    const Placement& test = GetParam();
+    Attach(test.width, test.height, test.interlace, test.withPixels);
+    for (const Bytes& line : test.lines)
+        EXPECT_EQ(PlaceLine(line.data(), static_cast<int32_t>(line.size())), 0);
+    for (int r = 0; bitmap.pixels && r < test.height; ++r) {
+        Bytes expected = test.imageRows.at(r);
+        expected.resize(bitmap.stride, sentinel);
+        EXPECT_EQ(MemoryLine(test.height - 1 - r), expected) << "image row " << r;
+    }
+    EXPECT_EQ(row, test.rowAfter);
+    EXPECT_EQ(source != nullptr, test.sourceAttachedAfter) << "source still attached";
 }
 
-TEST_F(RowPlacementTest, InterlacedLinesLandOnTheirRows)
-{
-    Attach(1, 5, true);
-    for (uint8_t value : {10, 14, 12, 11, 13})  // stream order 0 4 2 1 3
-        PlaceLine(&value, 1);
-    for (int r = 0; r < 5; ++r)
-        EXPECT_EQ(PixelPointer(bitmap, 0, 4 - r)[0], 10 + r) << "image row " << r;
-}
-
-TEST_F(RowPlacementTest, PartialLineFillsItsStartAndAdvances)
-{
-    Attach(10, 2, false);
-    const uint8_t line[3] = {7, 8, 9};
-    PlaceLine(line, 3);
-    Bytes expected(12, sentinel);
-    expected[0] = 7;
-    expected[1] = 8;
-    expected[2] = 9;
-    EXPECT_EQ(MemoryLine(1), expected);
-    EXPECT_EQ(row, 1);
-}
-
-TEST_F(RowPlacementTest, LongLineIsCutToTheWidth)
-{
-    Attach(3, 1, false);
-    const uint8_t line[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    PlaceLine(line, 8);
-    EXPECT_EQ(MemoryLine(0), Bytes({1, 2, 3, sentinel}));
-}
-
-TEST_F(RowPlacementTest, LastRowDetachesSourceAndLaterLinesAreDropped)
-{
-    Attach(2, 2, false);
-    const uint8_t line[2] = {5, 6};
-    PlaceLine(line, 2);
-    EXPECT_NE(source, nullptr) << "a row is still missing";
-    PlaceLine(line, 2);
-    EXPECT_EQ(source, nullptr);
-    const uint8_t late[2] = {9, 9};
-    EXPECT_EQ(PlaceLine(late, 2), 0);
-    EXPECT_EQ(MemoryLine(0), Bytes({5, 6, sentinel, sentinel}));
-    EXPECT_EQ(MemoryLine(1), Bytes({5, 6, sentinel, sentinel}));
-}
+INSTANTIATE_TEST_SUITE_P(RowPlacement, LinePlacement, testing::ValuesIn(placements),
+                         [](const testing::TestParamInfo<Placement>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(RowPlacementTest, HeightZeroPlacesNothing)
 {
@@ -164,20 +154,6 @@ TEST_F(RowPlacementTest, WithoutTargetLinesAreDropped)
     const uint8_t line[2] = {1, 2};
     EXPECT_EQ(PlaceLine(line, 2), 0);
     EXPECT_EQ(row, 0);
-}
-
-TEST_F(RowPlacementTest, BitmapWithoutPixelsCountsRowsButReceivesNothing)
-{
-    InitHeader(bitmap, 2, 2);  // no block: pixels null
-    target = &bitmap;
-    row = 0;
-    interlaced = 0;
-    source = &attachedBuffer->buffer;
-    const uint8_t line[2] = {1, 2};
-    PlaceLine(line, 2);
-    PlaceLine(line, 2);
-    EXPECT_EQ(row, 2);
-    EXPECT_EQ(source, nullptr);
 }
 
 TEST(CopyBytes, CopiesExactlyCountBytes)

@@ -15,8 +15,12 @@ const uint8_t sentinel = 0xEE;
 struct TestBitmap {
     IndexedBitmap bitmap;
 
-    TestBitmap(int32_t width, int32_t height)
+    TestBitmap(int32_t width, int32_t height, bool withPixels = true)
     {
+        if (!withPixels) {
+            InitHeader(bitmap, width, height);
+            return;
+        }
         AllocatePixels(bitmap, width, height);
         if (bitmap.pixels)
             std::memset(bitmap.pixels, sentinel, static_cast<size_t>(bitmap.stride) * height);
@@ -52,11 +56,11 @@ std::string RectText(const RECT& rect)
            std::to_string(rect.right) + ", " + std::to_string(rect.bottom) + ")";
 }
 
-testing::AssertionResult RectIs(const RECT& actual, LONG left, LONG top, LONG right, LONG bottom)
+testing::AssertionResult RectIs(const RECT& actual, const RECT& expected)
 {
-    if (actual.left == left && actual.top == top && actual.right == right && actual.bottom == bottom)
+    if (actual.left == expected.left && actual.top == expected.top &&
+        actual.right == expected.right && actual.bottom == expected.bottom)
         return testing::AssertionSuccess();
-    const RECT expected = {left, top, right, bottom};
     return testing::AssertionFailure()
            << "rectangle " << RectText(actual) << ", expected " << RectText(expected);
 }
@@ -95,168 +99,92 @@ testing::AssertionResult Untouched(IndexedBitmap& destination)
     return HoldsCopy(destination, nothing, 0, 0);
 }
 
+enum class Missing { nothing, sourcePixels, destinationPixels };
+
+// One frame put onto the canvas: the sizes, the rectangle and source origin
+// given, the rectangle expected back and the source pixel expected at its
+// top-left corner (of no meaning when it covers nothing).
+struct Placement {
+    const char* name;
+    int32_t canvasWidth, canvasHeight, frameWidth, frameHeight;
+    RECT rect;
+    int32_t originX, originY;
+    RECT clipped;
+    int32_t copiedFromX, copiedFromY;
+    Missing missing = Missing::nothing;
+    int32_t transparentIndex = -1;
+};
+
+void PrintTo(const Placement& placement, std::ostream* out) { *out << placement.name; }
+
+const Placement placements[] = {
+    {"RectangleInsideCanvasIsCopiedUnchanged",
+     100, 80, 50, 30, {10, 20, 60, 50}, 0, 0, {10, 20, 60, 50}, 0, 0},
+    {"FrameBeyondRightAndBottomIsCutThere",
+     100, 80, 30, 25, {90, 70, 120, 95}, 0, 0, {90, 70, 100, 80}, 0, 0},
+    {"FrameWhollyRightOfCanvasCopiesNothing",
+     100, 80, 20, 10, {150, 0, 170, 10}, 0, 0, {150, 0, 100, 10}, 0, 0},
+    {"FrameWhollyBelowCanvasCopiesNothing",
+     100, 80, 10, 10, {0, 90, 10, 100}, 0, 0, {0, 90, 10, 80}, 0, 0},
+    {"EmptyFrameCopiesNothing",
+     100, 80, 0, 10, {5, 5, 5, 15}, 0, 0, {5, 5, 5, 15}, 0, 0},
+    {"NegativeCornerMovesSourceOrigin",
+     20, 20, 10, 10, {-3, -2, 7, 8}, 0, 0, {0, 0, 7, 8}, 3, 2},
+    {"NegativeOriginMovesRectangleEdge",
+     20, 20, 10, 10, {0, 0, 10, 10}, -4, 0, {4, 0, 10, 10}, 0, 0},
+    {"NegativeOriginRowsMoveRectangleTop",
+     20, 20, 10, 10, {0, 0, 10, 10}, 0, -3, {0, 3, 10, 10}, 0, 0},
+    {"OriginInsideSourceCutsRightEdge",
+     20, 20, 10, 10, {0, 0, 10, 10}, 6, 0, {0, 0, 4, 10}, 6, 0},
+    {"OriginInsideSourceCutsBottomEdge",
+     20, 20, 10, 10, {2, 2, 12, 12}, 0, 7, {2, 2, 12, 5}, 0, 7},
+    // Each clamp sees what the earlier ones left: the left cut first moves
+    // the origin from -5 to -2, and only then does the origin move the edge.
+    {"ClampsRunInOrder",
+     20, 20, 10, 10, {-3, 0, 10, 10}, -5, 0, {2, 0, 10, 10}, 0, 0},
+    // Both strides are 8: the canvas's padding byte must keep the sentinel
+    // and the frame's, readable, must never be copied.
+    {"PaddingBytesOfLinesAreNeverWritten",
+     7, 6, 5, 6, {2, 0, 8, 6}, 0, 0, {2, 0, 7, 6}, 0, 0},
+    {"HugeRectangleFromTheCornerIsClippedToBothBitmaps",
+     12, 9, 10, 10, {0, 0, INT32_MAX, INT32_MAX}, 0, 0, {0, 0, 10, 9}, 0, 0},
+    {"IndexBeyond255CopiesOpaquely",
+     4, 4, 4, 4, {0, 0, 4, 4}, 0, 0, {0, 0, 4, 4}, 0, 0, Missing::nothing, 256 + SourceValue(0, 0)},
+    {"SourceWithoutPixelsIsClampedButNotRead",
+     10, 10, 20, 20, {5, 5, 25, 25}, 0, 0, {5, 5, 10, 10}, 0, 0, Missing::sourcePixels},
+    {"DestinationWithoutPixelsIsClampedButNotWritten",
+     10, 10, 20, 20, {-5, 0, 15, 20}, 0, 0, {0, 0, 10, 10}, 0, 0, Missing::destinationPixels},
+};
+
 }  // namespace
 
-TEST(Blit, RectangleInsideCanvasIsCopiedUnchanged)
+class BlitPlacement : public testing::TestWithParam<Placement> {};
+
+TEST_P(BlitPlacement, ClipsAndCopies)
 {
-    TestBitmap canvas(100, 80);
-    TestBitmap frame(50, 30);
-    FillSource(frame.bitmap);
-    RECT rect = {10, 20, 60, 50};
+    const Placement& test = GetParam();
+    const bool withCanvasPixels = test.missing != Missing::destinationPixels;
+    TestBitmap canvas(test.canvasWidth, test.canvasHeight, withCanvasPixels);
+    TestBitmap frame(test.frameWidth, test.frameHeight, test.missing != Missing::sourcePixels);
+    if (frame.bitmap.pixels)
+        FillSource(frame.bitmap);
+    RECT rect = test.rect;
 
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
+    Blit(canvas.bitmap, frame.bitmap, rect, test.originX, test.originY, test.transparentIndex);
 
-    EXPECT_TRUE(RectIs(rect, 10, 20, 60, 50));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
+    EXPECT_TRUE(RectIs(rect, test.clipped));
+    if (test.missing == Missing::destinationPixels)
+        EXPECT_EQ(nullptr, canvas.bitmap.pixels);
+    else if (test.missing == Missing::sourcePixels)
+        EXPECT_TRUE(Untouched(canvas.bitmap));
+    else
+        EXPECT_TRUE(HoldsCopy(canvas.bitmap, test.clipped, test.copiedFromX, test.copiedFromY));
 }
 
-TEST(Blit, FrameBeyondRightAndBottomIsCutThere)
-{
-    TestBitmap canvas(100, 80);
-    TestBitmap frame(30, 25);
-    FillSource(frame.bitmap);
-    RECT rect = {90, 70, 120, 95};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 90, 70, 100, 80));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
-
-TEST(Blit, FrameWhollyRightOfCanvasCopiesNothing)
-{
-    TestBitmap canvas(100, 80);
-    TestBitmap frame(20, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {150, 0, 170, 10};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 150, 0, 100, 10));
-    EXPECT_TRUE(Untouched(canvas.bitmap));
-}
-
-TEST(Blit, FrameWhollyBelowCanvasCopiesNothing)
-{
-    TestBitmap canvas(100, 80);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {0, 90, 10, 100};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 0, 90, 10, 80));
-    EXPECT_TRUE(Untouched(canvas.bitmap));
-}
-
-TEST(Blit, EmptyFrameCopiesNothing)
-{
-    TestBitmap canvas(100, 80);
-    TestBitmap frame(0, 10);
-    RECT rect = {5, 5, 5, 15};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 5, 5, 5, 15));
-    EXPECT_TRUE(Untouched(canvas.bitmap));
-}
-
-TEST(Blit, NegativeCornerMovesSourceOrigin)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {-3, -2, 7, 8};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 0, 0, 7, 8));
-    EXPECT_EQ(SourceValue(3, 2), PixelAt(canvas.bitmap, 0, 0));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 3, 2));
-}
-
-TEST(Blit, NegativeOriginMovesRectangleEdge)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {0, 0, 10, 10};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, -4, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 4, 0, 10, 10));
-    EXPECT_EQ(SourceValue(0, 0), PixelAt(canvas.bitmap, 4, 0));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
-
-TEST(Blit, NegativeOriginRowsMoveRectangleTop)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {0, 0, 10, 10};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, -3, -1);
-
-    EXPECT_TRUE(RectIs(rect, 0, 3, 10, 10));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
-
-TEST(Blit, OriginInsideSourceCutsRightEdge)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {0, 0, 10, 10};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 6, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 0, 0, 4, 10));
-    EXPECT_EQ(SourceValue(6, 0), PixelAt(canvas.bitmap, 0, 0));
-    EXPECT_EQ(SourceValue(9, 5), PixelAt(canvas.bitmap, 3, 5));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 6, 0));
-}
-
-TEST(Blit, OriginInsideSourceCutsBottomEdge)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {2, 2, 12, 12};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 7, -1);
-
-    EXPECT_TRUE(RectIs(rect, 2, 2, 12, 5));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 7));
-}
-
-// Each clamp sees what the earlier ones left: the left cut first moves the
-// origin from -5 to -2, and only then does the origin move the edge.
-TEST(Blit, ClampsRunInOrder)
-{
-    TestBitmap canvas(20, 20);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {-3, 0, 10, 10};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, -5, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 2, 0, 10, 10));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
-
-TEST(Blit, PaddingBytesOfLinesAreNeverWritten)
-{
-    TestBitmap canvas(7, 6);  // stride 8: one padding byte per line
-    TestBitmap frame(5, 6);   // stride 8 too, with its padding readable but never copied
-    FillSource(frame.bitmap);
-    RECT rect = {2, 0, 8, 6};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 2, 0, 7, 6));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
+INSTANTIATE_TEST_SUITE_P(Blit, BlitPlacement, testing::ValuesIn(placements),
+                         [](const testing::TestParamInfo<Placement>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Blit, OpaqueCopyReplacesWithEveryValue)
 {
@@ -292,44 +220,6 @@ TEST(Blit, TransparentIndexLeavesDestinationPixels)
     }
 }
 
-TEST(Blit, IndexBeyond255CopiesOpaquely)
-{
-    TestBitmap canvas(4, 4);
-    TestBitmap frame(4, 4);
-    FillSource(frame.bitmap);
-    RECT rect = {0, 0, 4, 4};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, 256 + SourceValue(0, 0));
-
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, rect, 0, 0));
-}
-
-TEST(Blit, SourceWithoutPixelsIsClampedButNotRead)
-{
-    TestBitmap canvas(10, 10);
-    IndexedBitmap frame;
-    InitHeader(frame, 20, 20);
-    RECT rect = {5, 5, 25, 25};
-
-    Blit(canvas.bitmap, frame, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 5, 5, 10, 10));
-    EXPECT_TRUE(Untouched(canvas.bitmap));
-}
-
-TEST(Blit, DestinationWithoutPixelsIsClampedButNotWritten)
-{
-    IndexedBitmap destination;
-    InitHeader(destination, 10, 10);
-    TestBitmap frame(20, 20);
-    RECT rect = {-5, 0, 15, 20};
-
-    Blit(destination, frame.bitmap, rect, 0, 0, -1);
-
-    EXPECT_TRUE(RectIs(rect, 0, 0, 10, 10));
-    EXPECT_EQ(nullptr, destination.pixels);
-}
-
 // Values near the ends of the 32-bit range must neither wrap into a
 // rectangle that reaches outside either bitmap nor copy anything.
 TEST(Blit, ExtremeCoordinatesCopyNothing)
@@ -346,6 +236,9 @@ TEST(Blit, ExtremeCoordinatesCopyNothing)
         {{INT32_MIN, INT32_MIN, INT32_MIN + 5, INT32_MIN + 5}, INT32_MAX, INT32_MAX},
         {{0, 0, INT32_MIN, 10}, INT32_MAX, 0},
         {{5, 5, 10, 10}, INT32_MIN, INT32_MIN},
+        // The part cut off left of and above the canvas moves the origin far
+        // beyond the source.
+        {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, 0, 0},
     };
     for (const Case& test : cases) {
         TestBitmap canvas(12, 12);
@@ -359,24 +252,4 @@ TEST(Blit, ExtremeCoordinatesCopyNothing)
             << "from " << RectText(test.rect) << " came " << RectText(rect);
         EXPECT_TRUE(Untouched(canvas.bitmap)) << "from " << RectText(test.rect);
     }
-}
-
-TEST(Blit, HugeRectangleIsClippedToBothBitmaps)
-{
-    TestBitmap canvas(12, 9);
-    TestBitmap frame(10, 10);
-    FillSource(frame.bitmap);
-    RECT rect = {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
-
-    Blit(canvas.bitmap, frame.bitmap, rect, 0, 0, -1);
-
-    // The cut-off part lies left of and above the canvas, so the origin moves
-    // far beyond the source and nothing remains.
-    EXPECT_TRUE(rect.right <= rect.left || rect.bottom <= rect.top) << RectText(rect);
-    EXPECT_TRUE(Untouched(canvas.bitmap));
-
-    RECT fromCorner = {0, 0, INT32_MAX, INT32_MAX};
-    Blit(canvas.bitmap, frame.bitmap, fromCorner, 0, 0, -1);
-    EXPECT_TRUE(RectIs(fromCorner, 0, 0, 10, 9));
-    EXPECT_TRUE(HoldsCopy(canvas.bitmap, fromCorner, 0, 0));
 }
