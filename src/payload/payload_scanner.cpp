@@ -8,7 +8,7 @@ char scanBuffer[scanBufferSize];
 char (&modulePath)[scanBufferSize] = scanBuffer;
 
 HANDLE selfFile;
-const char* scanCursor;
+const char* scanCursor;  // next byte of scanBuffer to hand out
 int32_t scanAvailable;
 int64_t scanConsumed;
 

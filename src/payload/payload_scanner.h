@@ -17,7 +17,6 @@ extern char (&modulePath)[scanBufferSize];
 
 // The program's own file as opened by the current search; 0 when none is open.
 extern HANDLE selfFile;
-extern const char* scanCursor; // next byte of scanBuffer to hand out
 extern int32_t scanAvailable;  // bytes of scanBuffer not yet handed out
 extern int64_t scanConsumed;   // bytes handed out: the file offset of the next byte
 
