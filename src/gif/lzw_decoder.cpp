@@ -23,40 +23,39 @@ namespace {
 
 const int32_t largestCodeSize = 12;
 
-// The dictionary, one entry per slot in separate arrays, so that walking a
-// long string touches only `strings` and the pieces. A string of n
-// characters is kept as 8-byte pieces, so that it is written into the line
-// a piece at a time rather than one prefix step per character: its last
-// ((n - 1) % 8) + 1 characters are in `tails` (first of them in the low
-// byte; the bytes above are don't-care), behind the string of the slot in
-// the high half of `strings`, the head, whose length is a multiple of 8
-// (unused when n <= 8). The low half of `strings` holds n, so that one load
-// gives both. Pieces are stored as 64-bit numbers and written low byte
-// first, the byte order of both the player's and the host's processor.
+// The dictionary. A string of n characters is kept as 8-byte pieces, so
+// that it is written into the line a piece at a time rather than one prefix
+// step per character: its last ((n - 1) % 8) + 1 characters are the slot's
+// `tail` (first of them in the low byte, zeros above), behind the string of
+// the slot in the high half of `string`, the head, whose length is a
+// multiple of 8 (unused when n <= 8). The low half of `string` holds n, so
+// that one load gives both. Pieces are stored as 64-bit numbers and written
+// low byte first, the byte order of both the player's and the host's
+// processor.
 // A length of 0 marks a slot without such a string: the clear and end
 // codes, and a string made from a previous code that had none (only a
-// malformed stream makes one), which is walked through `prefixes` and
-// `suffixes` instead. Those two are written for every new string and for
-// nothing else, since a malformed stream can walk into slots that earlier
-// images filled; the pieces of root slots are rewritten as images need them.
-// One record, so that the loop reaches every array from one base address
-// (position-independent host code would otherwise keep one per array).
-struct Dictionary {
-    uint64_t tails[dictionarySize];
-    uint32_t strings[dictionarySize];  // length | head << 16
-    uint16_t prefixes[dictionarySize];
-    uint8_t suffixes[dictionarySize];
+// malformed stream makes one), which is walked through `prefix` and `suffix`
+// instead. Those two are written for every new string and for nothing else,
+// since a malformed stream can walk into slots that earlier images filled;
+// the pieces of root slots are rewritten as images need them.
+// A slot's fields lie together, so that taking a string or adding one
+// touches one cache line, from one base address.
+struct Slot {
+    uint64_t tail;
+    uint32_t string;  // length | head << 16
+    uint16_t prefix;
+    uint8_t suffix;
 };
-Dictionary dictionary;
+Slot dictionary[dictionarySize];
 
 int32_t StringLength(int32_t code)
 {
-    return static_cast<int32_t>(dictionary.strings[code] & 0xFFFF);
+    return static_cast<int32_t>(dictionary[code].string & 0xFFFF);
 }
 
 int32_t StringHead(int32_t code)
 {
-    return static_cast<int32_t>(dictionary.strings[code] >> 16);
+    return static_cast<int32_t>(dictionary[code].string >> 16);
 }
 
 // Slots below this hold the one-character strings of root codes. An image
@@ -78,10 +77,10 @@ uint8_t lineBuffer[maxLineWidth + dictionarySize + 8];
 uint8_t* lineStart = lineBuffer;  // of the line being collected
 uint8_t* lineEnd = lineBuffer;    // and its end
 
-// Bits are gathered a machine word at a time: 32 bits on the player's
-// processor, 64 on the host's.
+// A code is read with one load of a machine word: 32 bits on the player's
+// processor, 64 on the host's; either holds a 12-bit code at any bit offset
+// within its first byte.
 typedef uintptr_t BitWord;
-const int32_t wordBits = static_cast<int32_t>(sizeof(BitWord)) * 8;
 
 BitWord LoadWord(const uint8_t* at)
 {
@@ -95,22 +94,27 @@ void StorePiece(uint8_t* at, uint64_t piece)
     std::memcpy(at, &piece, sizeof piece);
 }
 
-// The code stream, read straight from the source's bytes one sub-block at a
-// time. A sub-block is taken whole (the source's position moves past it) the
-// first time one of its bits is needed, never earlier, so the position where
-// decoding stops is the one that byte-by-byte reading would leave.
-struct BitReader {
-    const uint8_t* next;      // next unread byte of the current sub-block
-    const uint8_t* blockEnd;  // end of the current sub-block
-    BitWord bits;             // bits not yet taken, lowest first
-    int32_t count;            // how many
+// The code stream. Each sub-block is copied behind the bytes left of the one
+// before, so that every code lies in one run of bytes, whichever sub-blocks
+// its bits came from. A sub-block is taken (the source's position moves past
+// it) the first time one of its bits is needed, never earlier, so the
+// position where decoding stops is the one that byte-by-byte reading would
+// leave. At most 3 bytes are left of a sub-block: those of a code's first 11
+// bits; behind the bytes there is room for the last word loaded.
+const int32_t largestSubBlock = 255;
+uint8_t codeBytes[4 + largestSubBlock + sizeof(BitWord)];
+
+struct CodeBits {
+    int32_t position;  // of the next code's first bit in codeBytes
+    int32_t end;       // bits held in codeBytes
 };
 
-// Makes the next sub-block current. False when there is none: the data ran
-// out, the source was detached, or a zero count (the image's block
-// terminator), which is left unread so that the caller's skip of the image
-// data ends on it instead of eating the next block.
-bool TakeSubBlock(BitReader& reader)
+// Appends the next sub-block to the code bytes, after moving those not yet
+// fully read to the front. False when there is none: the data ran out, the
+// source was detached, or a zero count (the image's block terminator), which
+// is left unread so that the caller's skip of the image data ends on it
+// instead of eating the next block.
+bool TakeSubBlock(CodeBits& bits)
 {
     int32_t count = NextByte();
     if (count <= 0) {
@@ -125,55 +129,34 @@ bool TakeSubBlock(BitReader& reader)
         source->pos = source->size;
         return false;
     }
-    reader.next = source->data + source->pos;
-    reader.blockEnd = reader.next + count;
+    int32_t from = bits.position >> 3;
+    int32_t kept = (bits.end >> 3) - from;
+    CopyBytes(codeBytes, codeBytes + from, kept);
+    CopyBytes(codeBytes + kept, source->data + source->pos, count);
     source->pos += count;
+    bits.position &= 7;
+    bits.end = (kept + count) * 8;
     return true;
 }
 
-// Takes bytes one at a time until `width` bits are held, crossing into
-// further sub-blocks as needed. Fewer bits than `width` in the result means
-// the data ran out.
-__attribute__((noinline)) BitReader FillAcrossSubBlocks(BitReader reader, int32_t width)
+// The `mask`-wide code at bit `position` of the code bytes; the caller makes
+// sure that they hold all of it.
+inline uintptr_t CodeAt(intptr_t position, BitWord mask)
 {
-    while (reader.count < width) {
-        if (reader.next == reader.blockEnd && !TakeSubBlock(reader))
-            return reader;
-        reader.bits |= static_cast<BitWord>(*reader.next++) << reader.count;
-        reader.count += 8;
-    }
-    return reader;
+    BitWord word = LoadWord(codeBytes + (position >> 3));
+    return (word >> (position & 7)) & mask;
 }
 
-// At least `width` bits in `bits`; false when the data ran out. Inside a
-// sub-block a whole word is loaded and as many of its bytes taken as fit.
-// The reader's fields are passed one by one so that the hot loop can keep
-// them in registers; only the slow path goes through memory.
-inline bool Fill(const uint8_t*& next, const uint8_t*& blockEnd, BitWord& bits, int32_t& count,
-                 int32_t width)
+// The next code of `width` bits, taking sub-blocks as its bits are needed;
+// -1 when the data ran out.
+int32_t ReadCode(CodeBits& bits, int32_t width)
 {
-    if (count >= width)
-        return true;
-    if (blockEnd - next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
-        bits |= LoadWord(next) << count;
-        next += (wordBits - 1 - count) >> 3;
-        count |= wordBits - 8;
-        return true;
+    while (bits.position + width > bits.end) {
+        if (!TakeSubBlock(bits))
+            return -1;
     }
-    BitReader reader = {next, blockEnd, bits, count};
-    reader = FillAcrossSubBlocks(reader, width);
-    next = reader.next;
-    blockEnd = reader.blockEnd;
-    bits = reader.bits;
-    count = reader.count;
-    return count >= width;
-}
-
-inline int32_t TakeCode(BitWord& bits, int32_t& count, int32_t width)
-{
-    int32_t code = static_cast<int32_t>(bits & ((BitWord{1} << width) - 1));
-    bits >>= width;
-    count -= width;
+    int32_t code = static_cast<int32_t>(CodeAt(bits.position, (BitWord{1} << width) - 1));
+    bits.position += width;
     return code;
 }
 
@@ -182,37 +165,47 @@ inline int32_t TakeCode(BitWord& bits, int32_t& count, int32_t width)
 void PrepareRootSlots(int32_t clear)
 {
     for (int32_t code = rootSlotsReady; code < clear; ++code) {
-        dictionary.tails[code] = static_cast<uint8_t>(code);
-        dictionary.strings[code] = 1;
+        dictionary[code].tail = static_cast<uint8_t>(code);
+        dictionary[code].string = 1;
     }
     // The clear and end codes have no string, so that a length of 0 sends
     // them to the rare path.
-    dictionary.strings[clear] &= ~0xFFFFu;
-    dictionary.strings[clear + 1] &= ~0xFFFFu;
+    dictionary[clear].string &= ~0xFFFFu;
+    dictionary[clear + 1].string &= ~0xFFFFu;
     // Above the roots, this image's own slots follow.
     rootSlotsReady = clear;
 }
 
-// Writes the string of slot `code`, `length` characters, to `out`; up to 7
-// bytes behind it are overwritten too. A string of up to 16 characters, most
-// of them, takes two stores and no branch on its length: the first piece goes
-// to `out` (for 8 characters or fewer it is the head slot's, don't-care, and
-// the second store puts the string over it).
-inline void WriteString(int32_t code, int32_t length, uint8_t* out)
+// Writes a string of more than 16 characters, given by its `string` word
+// and last piece, to `out`, a piece at a time from its end through the
+// heads; up to 7 bytes behind it are overwritten too.
+__attribute__((noinline)) void WriteLongString(uint32_t string, uint64_t tail, uint8_t* out)
 {
+    int32_t length = static_cast<int32_t>(string & 0xFFFF);
     uint8_t* at = out + ((length - 1) & ~7);
-    int32_t head = StringHead(code);
+    int32_t head = static_cast<int32_t>(string >> 16);
+    StorePiece(at, tail);
+    do {
+        at -= 8;
+        StorePiece(at, dictionary[head].tail);
+        head = StringHead(head);
+    } while (at != out);
+}
+
+// Writes the string of a `string` word and last piece to `out`; up to 7
+// bytes behind it are overwritten too. A string of up to 16 characters, most
+// of them, takes two stores and no branch on its length: the first piece
+// goes to `out` (for 8 characters or fewer it is the head slot's,
+// don't-care, and the second store puts the string over it).
+inline void WriteString(uint32_t string, uint64_t tail, uint8_t* out)
+{
+    int32_t length = static_cast<int32_t>(string & 0xFFFF);
     if (length > 16) {
-        StorePiece(at, dictionary.tails[code]);
-        do {
-            at -= 8;
-            StorePiece(at, dictionary.tails[head]);
-            head = StringHead(head);
-        } while (at != out);
+        WriteLongString(string, tail, out);
         return;
     }
-    StorePiece(out, dictionary.tails[head]);
-    StorePiece(at, dictionary.tails[code]);
+    StorePiece(out, dictionary[string >> 16].tail);
+    StorePiece(out + ((length - 1) & 8), tail);
 }
 
 // Writes the previous code's string, `length` characters, to `out` again:
@@ -222,14 +215,12 @@ inline void WriteString(int32_t code, int32_t length, uint8_t* out)
 // takes; flat pictures are mostly such codes, with long strings. Only when
 // the line buffer has moved its rest to the front since, leaving part of the
 // string behind, are the pieces walked. Up to 7 bytes behind the copy are
-// overwritten too. Out of line, like the other rare paths: inlined, its loop
-// takes registers from the main loop, which then runs slower on every
-// picture.
+// overwritten too.
 __attribute__((noinline)) void CopyPreviousString(uint8_t* out, int32_t length,
                                                   int32_t previousCode)
 {
     if (out - lineBuffer < length) {
-        WriteString(previousCode, length, out);
+        WriteString(dictionary[previousCode].string, dictionary[previousCode].tail, out);
         return;
     }
     const uint8_t* from = out - length;
@@ -257,8 +248,8 @@ __attribute__((noinline)) int32_t WriteWalkedString(int32_t code, int32_t previo
     while (code >= first) {
         if (top == dictionarySize)
             return -1;
-        stack[top++] = dictionary.suffixes[code];
-        code = dictionary.prefixes[code];
+        stack[top++] = dictionary[code].suffix;
+        code = dictionary[code].prefix;
     }
     if (top == dictionarySize)
         return -1;
@@ -288,39 +279,46 @@ __attribute__((noinline)) uint8_t* PlaceFullLines(uint8_t* end, int32_t width)
     return lineBuffer + rest;
 }
 
-// New string in slot `slot`: the string of `previousCode` (`previousLength`
-// characters, 0 when it has none to build on) followed by `root`.
-inline void AddString(int32_t slot, int32_t previousCode, int32_t previousLength, int32_t root)
+// New string in slot `slot`: the string of `previousCode`, which has pieces,
+// followed by `root`. Without a branch: whether the previous string's last
+// piece is full follows the picture, not a pattern the processor could learn.
+inline void AddString(uintptr_t slot, uintptr_t previousCode, uintptr_t root)
 {
-    dictionary.prefixes[slot] = static_cast<uint16_t>(previousCode);
-    dictionary.suffixes[slot] = static_cast<uint8_t>(root);
-    // A string built on one without pieces has none either; its pieces are
-    // written all the same, since nothing reads them past a length of 0.
-    int32_t length = previousLength != 0 ? previousLength + 1 : 0;
-    // Without a branch: whether the previous string's last piece is full
-    // follows the picture, not a pattern the processor could learn. When it
-    // is full, the copied piece's bytes above the first are don't-care.
-    int32_t used = previousLength & 7;
-    dictionary.tails[slot] = dictionary.tails[previousCode];
-    reinterpret_cast<uint8_t*>(&dictionary.tails[slot])[used] = static_cast<uint8_t>(root);
-    int32_t head = used != 0 ? StringHead(previousCode) : previousCode;
-    dictionary.strings[slot] = static_cast<uint32_t>(length) | static_cast<uint32_t>(head) << 16;
+    uint32_t previous = dictionary[previousCode].string;
+    uint64_t previousTail = dictionary[previousCode].tail;
+    uint32_t used = previous & 7;
+    uint32_t head = used != 0 ? previous >> 16 : static_cast<uint32_t>(previousCode);
+    uint64_t kept = used != 0 ? previousTail : 0;
+    dictionary[slot].tail = kept | static_cast<uint64_t>(root) << (used * 8);
+    dictionary[slot].string = ((previous & 0xFFFF) + 1) | head << 16;
+    dictionary[slot].prefix = static_cast<uint16_t>(previousCode);
+    dictionary[slot].suffix = static_cast<uint8_t>(root);
 }
 
-// The code width grows as soon as the slot 2^n - 1 has been filled, that is
-// when `nextSlot` (never above 2^width) reaches 2^width, up to 12 bits.
-inline void Widen(int32_t& width, int32_t nextSlot)
+// New string in slot `slot` built on a string without pieces: it has none
+// either, and is walked through its prefix and suffix.
+void AddStringWithoutPieces(int32_t slot, int32_t previousCode, int32_t root)
 {
-    if (width < largestCodeSize)
-        width += 1 & (nextSlot >> width);
+    dictionary[slot].string = 0;
+    dictionary[slot].prefix = static_cast<uint16_t>(previousCode);
+    dictionary[slot].suffix = static_cast<uint8_t>(root);
 }
+
+// What the strings of a picture are like, as far as the branches of the
+// common loop are concerned: a branch on what nearly every code is pays,
+// one that the picture does not decide costs more than it saves.
+enum StringMix {
+    mostlyLiterals,  // noise: one character a code
+    mostlyShort,     // photographs: strings of up to 8 characters
+    anyLength,       // flat and dithered pictures
+};
 
 // Why a run of codes ended.
 enum CodeRunEnd { atClearCode, atEndCode, outOfData };
 
 // Decoding state between clear codes, with the image's constants.
 struct Decoding {
-    BitReader reader;
+    CodeBits bits;
     uint8_t* out;  // where the next string goes in lineBuffer
     int32_t lineWidth;
     int32_t clear;
@@ -328,8 +326,9 @@ struct Decoding {
     int32_t width;
     int32_t nextSlot;
     int32_t previousCode;
-    int32_t previousLength;  // of previousCode's string; 0 when it has none to build on
-    int32_t firstChar;       // first character of previousCode's string
+    bool previousHasPieces;  // whether previousCode's slot holds its string
+    StringMix mix;           // what the strings have been like lately
+    int32_t firstChar;       // first character of previousCode's string, when it has no pieces
 };
 
 // The code just after a clear code (or at the start): nothing precedes it,
@@ -338,12 +337,11 @@ struct Decoding {
 bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
 {
     for (;;) {
-        BitReader& r = d.reader;
-        if (!Fill(r.next, r.blockEnd, r.bits, r.count, d.width)) {
+        int32_t code = ReadCode(d.bits, d.width);
+        if (code < 0) {
             end = outOfData;
             return false;
         }
-        int32_t code = TakeCode(r.bits, r.count, d.width);
         if (code == d.clear + 1) {
             end = atEndCode;
             return false;
@@ -353,8 +351,8 @@ bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
         if (code >= d.nextSlot)
             code = 0;
         d.previousCode = code;
+        d.previousHasPieces = true;
         d.firstChar = static_cast<uint8_t>(code);
-        d.previousLength = 1;
         *d.out++ = static_cast<uint8_t>(code);
         if (d.out >= lineEnd)
             d.out = PlaceFullLines(d.out, d.lineWidth);
@@ -362,95 +360,228 @@ bool DecodeFirstCode(Decoding& d, CodeRunEnd& end)
     }
 }
 
-// Every other code until a clear code, the end code or the end of the data.
-// The state lives in locals meanwhile, since every byte stored into the line
-// could otherwise alias it.
-CodeRunEnd DecodeCodes(Decoding& d)
+// Any code after the first: a known one yields its string; one the encoder
+// made one step ahead of us (or, malformed, further ahead), the previous
+// string followed by its first character. False, with the reason, when the
+// run of codes ends.
+__attribute__((noinline)) bool DecodeAnyCode(Decoding& d, CodeRunEnd& end)
 {
-    const uint8_t* next = d.reader.next;
-    const uint8_t* blockEnd = d.reader.blockEnd;
-    BitWord bits = d.reader.bits;
-    int32_t count = d.reader.count;
+    int32_t code = ReadCode(d.bits, d.width);
+    if (code < 0) {
+        end = outOfData;
+        return false;
+    }
+    bool hasPieces = true;
+    int32_t length;
+    int32_t root;
+    if (code < d.nextSlot && StringLength(code) != 0) {
+        length = StringLength(code);
+        WriteString(dictionary[code].string, dictionary[code].tail, d.out);
+        root = d.out[0];
+    } else if (code >= d.nextSlot && d.previousHasPieces) {
+        length = StringLength(d.previousCode);
+        CopyPreviousString(d.out, length, d.previousCode);
+        root = d.out[0];
+        d.out[length++] = static_cast<uint8_t>(root);
+        hasPieces = code == d.nextSlot;
+    } else if (code == d.clear) {
+        end = atClearCode;
+        return false;
+    } else if (code == d.clear + 1) {
+        end = atEndCode;
+        return false;
+    } else {
+        length = WriteWalkedString(code, d.previousCode, d.firstChar, d.nextSlot, d.first, d.out);
+        if (length < 0) {
+            end = outOfData;
+            return false;
+        }
+        root = d.out[0];
+        hasPieces = false;
+    }
+    d.out += length;
+    // A full dictionary takes no more strings until the next clear code.
+    if (d.nextSlot < dictionarySize) {
+        if (d.previousHasPieces)
+            AddString(static_cast<uintptr_t>(d.nextSlot), static_cast<uintptr_t>(d.previousCode),
+                      static_cast<uintptr_t>(root));
+        else
+            AddStringWithoutPieces(d.nextSlot, d.previousCode, root);
+        ++d.nextSlot;
+        d.previousCode = code;
+        d.previousHasPieces = hasPieces;
+        d.firstChar = root;
+    }
+    return true;
+}
+
+// Codes as most pictures are made of, taken with the state in registers:
+// strings in the dictionary, and (with `growing`, while the dictionary takes
+// new strings) codes one step ahead of it. Takes only codes whose bits are
+// all held, and at most as many as there are slots before the code width
+// grows. Stops after a code that reaches the end of the line, and before a
+// code it leaves to DecodeAnyCode, returning true then: a code without a
+// string (the clear and end codes among them), one further ahead, any code
+// after a string without pieces, or one whose bits are not all held. The
+// rare paths are written out here rather than called, since a call would
+// take the loop's registers.
+template <bool growing, StringMix mix>
+__attribute__((noinline)) bool DecodeCommonCodes(Decoding& d)
+{
+    if (growing && !d.previousHasPieces)
+        return true;
+    const intptr_t width = d.width;
+    const BitWord mask = (BitWord{1} << width) - 1;
+    const intptr_t firstPosition = d.bits.position;
+    intptr_t codes = (d.bits.end - firstPosition) / width;
+    uintptr_t nextSlot = static_cast<uintptr_t>(d.nextSlot);
+    if (growing) {
+        intptr_t slotsLeft = (intptr_t{1} << width) - d.nextSlot;
+        if (codes > slotsLeft)
+            codes = slotsLeft;
+    }
+    const intptr_t lastPosition = firstPosition + (codes - 1) * width;
+    intptr_t position = firstPosition;
     uint8_t* out = d.out;
-    const int32_t clear = d.clear;
-    const int32_t first = d.first;
-    int32_t width = d.width;
-    int32_t nextSlot = d.nextSlot;
-    int32_t previousCode = d.previousCode;
-    int32_t previousLength = d.previousLength;
-    int32_t firstChar = d.firstChar;
-    CodeRunEnd end = outOfData;
-
-    for (;;) {
-        if (!Fill(next, blockEnd, bits, count, width))
-            break;
-        int32_t code = TakeCode(bits, count, width);
-
-        // Literals take the same path as other known codes (a string of
-        // length 1): a separate branch for them mispredicts on every picture
-        // that mixes the two, and cost more than it saved.
-        // A known code yields its string; a code the encoder made one step
-        // ahead of us (or, malformed, further ahead), the previous string
-        // followed by its first character.
-        int32_t stringCode = code;
-        int32_t length;
-        if (code < nextSlot) {
-            length = StringLength(code);
-        } else {
-            stringCode = previousCode;
-            length = previousLength;
-        }
-        int32_t nextPreviousLength;  // of this code's string, for the next code
-        if (length != 0) {
-            nextPreviousLength = length;
-            if (code < nextSlot) {
-                WriteString(stringCode, length, out);
-            } else {
-                CopyPreviousString(out, length, stringCode);
-                out[length++] = static_cast<uint8_t>(firstChar);
-                nextPreviousLength = code == nextSlot ? length : 0;
-            }
-        } else if (code == clear) {
-            end = atClearCode;
-            break;
-        } else if (code == clear + 1) {
-            end = atEndCode;
-            break;
-        } else {
-            length = WriteWalkedString(code, previousCode, firstChar, nextSlot, first, out);
-            if (length < 0)
-                break;
-            nextPreviousLength = 0;
-        }
-        int32_t root = out[0];
-        out += length;
-        if (out >= lineEnd)
-            out = PlaceFullLines(out, d.lineWidth);
-
-        // A full dictionary takes no more strings until the next clear code.
-        if (nextSlot < dictionarySize) {
-            AddString(nextSlot, previousCode, previousLength, root);
-            Widen(width, ++nextSlot);
-            firstChar = root;
+    uint8_t* const end = lineEnd;
+    uintptr_t previousCode = static_cast<uintptr_t>(d.previousCode);
+    const uintptr_t clear = static_cast<uintptr_t>(d.clear);
+    bool blocked = false;
+    for (; position <= lastPosition; position += width) {
+        uintptr_t code = CodeAt(position, mask);
+        // Both below the clear code, a power of two: a literal after a
+        // literal, whose new string is the two characters.
+        if (mix == mostlyLiterals && (code | previousCode) < clear) {
+            uint8_t character = static_cast<uint8_t>(code);
+            *out++ = character;
+            dictionary[nextSlot].tail =
+                static_cast<uint8_t>(previousCode) | static_cast<uint64_t>(character) << 8;
+            dictionary[nextSlot].string = 2;
+            dictionary[nextSlot].prefix = static_cast<uint16_t>(previousCode);
+            dictionary[nextSlot].suffix = character;
+            ++nextSlot;
             previousCode = code;
-            previousLength = nextPreviousLength;
+            if (out >= end) {
+                position += width;
+                break;
+            }
+            continue;
+        }
+        uintptr_t length;
+        uintptr_t root;
+        if (code < nextSlot) {
+            uint32_t string = dictionary[code].string;
+            uint64_t tail = dictionary[code].tail;
+            length = string & 0xFFFF;
+            if (mix != anyLength && length - 1 < 8) {
+                // One piece: a branch on it pays only where nearly all
+                // strings are this short.
+                StorePiece(out, tail);
+                root = static_cast<uint8_t>(tail);
+            } else if (length - 1 < 16) {
+                // Two stores, as WriteString does.
+                uint64_t headPiece = dictionary[string >> 16].tail;
+                StorePiece(out, headPiece);
+                StorePiece(out + ((length - 1) & 8), tail);
+                root = static_cast<uint8_t>(length > 8 ? headPiece : tail);
+            } else if (length != 0) {
+                // Piece by piece from the end, through the heads.
+                uint8_t* at = out + ((length - 1) & ~uintptr_t{7});
+                uintptr_t head = string >> 16;
+                StorePiece(at, tail);
+                do {
+                    at -= 8;
+                    StorePiece(at, dictionary[head].tail);
+                    head = dictionary[head].string >> 16;
+                } while (at != out);
+                root = out[0];
+            } else {
+                blocked = true;
+                break;
+            }
+        } else {
+            // One step ahead: the previous string, which lies right in front
+            // unless the line buffer has moved it, and its first character.
+            length = dictionary[previousCode].string & 0xFFFF;
+            if (!growing || code != nextSlot || out - lineBuffer < static_cast<ptrdiff_t>(length)) {
+                blocked = true;
+                break;
+            }
+            const uint8_t* from = out - length;
+            root = from[0];
+            for (uintptr_t i = 0; i < length; i += 8) {
+                uint64_t piece;
+                std::memcpy(&piece, from + i, sizeof piece);
+                StorePiece(out + i, piece);
+            }
+            out[length++] = static_cast<uint8_t>(root);
+        }
+        out += length;
+        if (growing) {
+            AddString(nextSlot++, previousCode, root);
+            previousCode = code;
+        }
+        if (out >= end) {
+            position += width;
+            break;
         }
     }
-    d.reader.next = next;
-    d.reader.blockEnd = blockEnd;
-    d.reader.bits = bits;
-    d.reader.count = count;
+    uintptr_t taken = nextSlot - static_cast<uintptr_t>(d.nextSlot);
+    if (growing && taken >= 32) {
+        uintptr_t written = static_cast<uintptr_t>(out - d.out);
+        d.mix = written < taken + taken / 8 ? mostlyLiterals
+                : written < 6 * taken       ? mostlyShort
+                                            : anyLength;
+    }
+    d.bits.position = static_cast<int32_t>(position);
     d.out = out;
-    d.width = width;
-    d.nextSlot = nextSlot;
-    return end;
+    d.nextSlot = static_cast<int32_t>(nextSlot);
+    d.previousCode = static_cast<int32_t>(previousCode);
+    // Without a code taken, the next is left to DecodeAnyCode all the same,
+    // so that decoding always moves on.
+    return blocked || position == firstPosition;
+}
+
+// After each code: the full lines are placed, and the code width grows as
+// soon as the slot 2^n - 1 has been filled, up to 12 bits.
+void FinishCode(Decoding& d)
+{
+    if (d.out >= lineEnd)
+        d.out = PlaceFullLines(d.out, d.lineWidth);
+    if (d.nextSlot == 1 << d.width && d.width < largestCodeSize)
+        ++d.width;
+}
+
+// Every other code until a clear code, the end code or the end of the data.
+CodeRunEnd DecodeCodes(Decoding& d)
+{
+    for (;;) {
+        bool blocked;
+        if (d.nextSlot == dictionarySize)
+            blocked = DecodeCommonCodes<false, anyLength>(d);
+        else if (d.mix == mostlyLiterals)
+            blocked = DecodeCommonCodes<true, mostlyLiterals>(d);
+        else if (d.mix == mostlyShort)
+            blocked = DecodeCommonCodes<true, mostlyShort>(d);
+        else
+            blocked = DecodeCommonCodes<true, anyLength>(d);
+        if (!blocked) {
+            FinishCode(d);
+            if (d.bits.position + d.width <= d.bits.end)
+                continue;
+        }
+        CodeRunEnd end;
+        if (!DecodeAnyCode(d, end))
+            return end;
+        FinishCode(d);
+    }
 }
 
 }  // namespace
 
 void ForgetDictionary()
 {
-    std::memset(&dictionary, 0, sizeof dictionary);
+    std::memset(dictionary, 0, sizeof dictionary);
     rootSlotsReady = 0;
 }
 
@@ -490,6 +621,7 @@ int16_t DecodeImage(int32_t lineWidth)
     d.lineWidth = lineWidth;
     d.clear = clearCode;
     d.first = firstFree;
+    d.mix = mostlyShort;
     // The dictionary starts as a clear code leaves it, whether or not the
     // stream begins with one.
     CodeRunEnd end = atClearCode;

@@ -406,6 +406,35 @@ TEST_F(LzwDecoderTest, CyclicPrefixChainEndsTheImageAtTheStackLimit)
     EXPECT_EQ(Row(2), Bytes({sentinel, sentinel})) << "nothing after the malformed string";
 }
 
+TEST_F(LzwDecoderTest, WalkAfterClearReadsSlotsThatRunsOfLiteralsFilled)
+{
+    // A hundred literals: after a line of them the decoder takes literals
+    // after literals on a path of their own, whose slots a malformed stream
+    // can walk into after the clear code (slot 258 + k holds p[k], p[k + 1]).
+    Bytes pixels;
+    for (int i = 0; i < 100; ++i)
+        pixels.push_back(static_cast<uint8_t>((i * 7 + 3) % 256));
+    CodePacker codes;
+    codes.Put(256, 9);  // clear
+    for (uint8_t pixel : pixels)
+        codes.Put(pixel, 9);
+    codes.Put(256, 9);  // clear
+    codes.Put(5, 9);    // 5
+    codes.Put(300, 9);  // above nextFree 258: "5 5", previousCode 300
+    codes.Put(259, 9);  // nextFree, after a code without a string: walked
+    codes.Put(257, 9);  // end
+
+    Bytes expected = pixels;
+    for (uint8_t pixel : {5, 5, 5, static_cast<int>(pixels[42]), static_cast<int>(pixels[43]), 5})
+        expected.push_back(pixel);
+    const int width = 40;
+    const int height = static_cast<int>(expected.size() + width - 1) / width;
+    EXPECT_EQ(Decode(ImageData(8, codes), width, height), 0);
+    Bytes decoded = ImagePixels(bitmap);
+    decoded.resize(expected.size());
+    EXPECT_EQ(decoded, expected);
+}
+
 TEST_F(LzwDecoderTest, LinesWiderThan2048Decode)
 {
     for (int width : {2048, 2049, 3000}) {
