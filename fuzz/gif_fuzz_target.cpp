@@ -11,6 +11,7 @@
 #include "gif/lzw_decoder.h"
 #include "payload/memory_buffer.h"
 #include "platform/win32.h"
+#include "support/lzw_seam.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "gif/oracle/reference_decoder.h"
 #include "gif/row_placement.h"
 #include "payload/memory_buffer.h"
+#include "support/lzw_seam.h"
 
 namespace {
 
@@ -123,17 +124,12 @@ void DecodeBoth(MemoryBuffer& buffer, int32_t width, int32_t height, int32_t int
     buffer.pos = start;
     IndexedBitmap ours = {};
     PrepareBitmap(ours, width, height);
-    target = &ours;
-    row = 0;
-    interlaced = interlace;
-    source = &buffer;
+    AttachImage(buffer, ours, interlace);
     Outcome actual;
     actual.result = DecodeImage(width);
     actual.pos = buffer.pos;
-    actual.row = row;
     actual.detached = source == nullptr;
-    source = nullptr;
-    target = nullptr;
+    actual.row = DetachImage();
 
     Compare(actual, expected);
     ComparePixels(ours, theirs);

@@ -138,16 +138,19 @@ uint8_t NearestEntry(const ColourTable& table, uint32_t colour)
 // indices of a frame with its own table are turned into the nearest global
 // colours. Indices the local table does not define stay as they are.
 // Only the rows the decoder placed hold indices: walking the placement order
-// up to the next unplaced row keeps the work to what was decoded, which
-// matters for a short stream that declares a huge image.
-void RemapToGlobal(IndexedBitmap& bitmap, const ColourTable& local, const ColourTable& global)
+// up to `reached`, the row it would have placed next, keeps the work to
+// what was decoded, which matters for a short stream that declares a huge
+// image.
+void RemapToGlobal(IndexedBitmap& bitmap, const ColourTable& local, const ColourTable& global,
+                   int32_t reached)
 {
     if (!bitmap.pixels || global.count == 0)
         return;
     uint8_t lookup[256];
     for (int32_t i = 0; i < 256; ++i)
         lookup[i] = i < local.count ? NearestEntry(global, local.entries[i]) : static_cast<uint8_t>(i);
-    for (int32_t placed = 0; placed < bitmap.height && placed != row; placed = NextRow(placed, bitmap.height)) {
+    for (int32_t placed = 0; placed < bitmap.height && placed != reached;
+         placed = NextRow(placed, bitmap.height)) {
         uint8_t* pixel = PixelPointer(bitmap, 0, bitmap.height - 1 - placed);
         for (int32_t x = 0; x < bitmap.width; ++x)
             pixel[x] = lookup[pixel[x]];
@@ -264,17 +267,12 @@ void GifFrame::Read(MemoryBuffer& buffer, const ColourTable& global)
         return;
 
     AllocatePixels(bitmap, width, height);
-    target = &bitmap;
-    row = 0;
-    ::interlaced = interlaced;
-    source = &buffer;
+    AttachImage(buffer, bitmap, interlaced);
     DecodeImage(width);
-    // Nothing of this image may be reached through the decoder afterwards.
-    source = nullptr;
-    target = nullptr;
+    const int32_t rowsReached = DetachImage();
 
     if (local.count > 0)
-        RemapToGlobal(bitmap, local, global);
+        RemapToGlobal(bitmap, local, global, rowsReached);
     SkipImageData(buffer);
 }
 

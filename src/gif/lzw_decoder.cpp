@@ -1,8 +1,5 @@
-// The player is built for size, but every frame passes through this loop
-// before the window opens: GCC compiles this file for speed.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O2")
-#endif
+// Expands GIF image data, code by code, into lines for the row placement:
+// the dictionary, the code reader and the decoding loop.
 #include "gif/lzw_decoder.h"
 
 #include <cstddef>
@@ -579,6 +576,11 @@ CodeRunEnd DecodeCodes(Decoding& d)
 
 }  // namespace
 
+// Puts the dictionary back as a fresh process has it. Only tests and fuzz
+// targets call it, through their own declaration (tests/support/lzw_seam.h),
+// so it is declared here rather than in the decoder's interface; the
+// player's link drops it.
+void ForgetDictionary();
 void ForgetDictionary()
 {
     std::memset(dictionary, 0, sizeof dictionary);
@@ -602,16 +604,31 @@ void ResetCodes(int16_t minCodeSize)
     nextFree = firstFree;
 }
 
+void AttachImage(MemoryBuffer& buffer, IndexedBitmap& bitmap, int32_t interlacedRows)
+{
+    source = &buffer;
+    target = &bitmap;
+    row = 0;
+    interlaced = interlacedRows;
+}
+
+int32_t DetachImage()
+{
+    source = nullptr;
+    target = nullptr;
+    return row;
+}
+
 int16_t DecodeImage(int32_t lineWidth)
 {
     int32_t minCodeSize = NextByte();
     if (minCodeSize < 0)
-        return -1;
+        return codeSizeMissing;
     if (minCodeSize < 2 || minCodeSize > 9)
-        return -20;
+        return codeSizeOutOfRange;
     ResetCodes(static_cast<int16_t>(minCodeSize));
     if (lineWidth < 1 || lineWidth > maxLineWidth)
-        return 0;
+        return decodingEnded;
     PrepareRootSlots(clearCode);
 
     Decoding d = {};
@@ -638,5 +655,5 @@ int16_t DecodeImage(int32_t lineWidth)
     // string too long for the stack, drops it.
     if (end == atEndCode && d.out > lineStart)
         PlaceLine(lineStart, static_cast<int32_t>(d.out - lineStart));
-    return 0;
+    return decodingEnded;
 }

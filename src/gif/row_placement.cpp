@@ -1,8 +1,4 @@
-// The player is built for size, but every frame passes through this loop
-// before the window opens: GCC compiles this file for speed.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O2")
-#endif
+// Puts decoded lines into the frame bitmap, in plain or interlaced row order.
 #include "gif/row_placement.h"
 
 #include <cstring>

@@ -20,8 +20,7 @@ protected:
     void TearDown() override
     {
         ReleasePixels(bitmap);
-        source = nullptr;
-        target = nullptr;
+        DetachImage();
     }
 
     int16_t Decode(const Bytes& data, int width, int height, bool interlace = false)
@@ -32,10 +31,7 @@ protected:
         EXPECT_NE(bitmap.pixels, nullptr);
         if (bitmap.pixels)
             std::memset(bitmap.pixels, sentinel, static_cast<size_t>(bitmap.stride) * height);
-        target = &bitmap;
-        row = 0;
-        interlaced = interlace ? 0x40 : 0;
-        source = &input->buffer;
+        AttachImage(input->buffer, bitmap, interlace ? 0x40 : 0);
         return DecodeImage(width);
     }
 
@@ -122,7 +118,7 @@ TEST_F(LzwDecoderTest, WorkedExample)
         0x84, 0x11, 0x19, 0x05,  // codes 4 0 6 0 (3 bits), 1 9 1 5 (4 bits)
         0x00,                    // block terminator
     };
-    EXPECT_EQ(Decode(data, 4, 2), 0);
+    EXPECT_EQ(Decode(data, 4, 2), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({0, 0, 0, 0}));
     EXPECT_EQ(Row(1), Bytes({1, 1, 1, 1}));
     // Image row 0 is the last memory line.
@@ -156,7 +152,7 @@ TEST_F(LzwDecoderTest, MinimumCodeSizeOutsideTwoToNineIsRefused)
     for (int minCodeSize : {0, 1, 10, 11, 255}) {
         CodePacker codes;
         codes.Put(1u << (minCodeSize % 12), (minCodeSize % 12) + 1);
-        EXPECT_EQ(Decode(ImageData(minCodeSize, codes), 2, 1), -20)
+        EXPECT_EQ(Decode(ImageData(minCodeSize, codes), 2, 1), codeSizeOutOfRange)
             << "minimum code size " << minCodeSize;
         EXPECT_EQ(Row(0), Bytes({sentinel, sentinel})) << "minimum code size " << minCodeSize;
         EXPECT_EQ(input->buffer.pos, 1) << "only the minimum code size byte is read";
@@ -165,7 +161,7 @@ TEST_F(LzwDecoderTest, MinimumCodeSizeOutsideTwoToNineIsRefused)
 
 TEST_F(LzwDecoderTest, MissingMinimumCodeSizeReturnsMinusOne)
 {
-    EXPECT_EQ(Decode(Bytes(), 2, 1), -1);
+    EXPECT_EQ(Decode(Bytes(), 2, 1), codeSizeMissing);
     EXPECT_EQ(Row(0), Bytes({sentinel, sentinel}));
 }
 
@@ -174,7 +170,7 @@ TEST_F(LzwDecoderTest, DecodesMinimumCodeSizesTwoEightAndNine)
     for (int minCodeSize : {2, 8, 9}) {
         const int colours = minCodeSize == 2 ? 4 : 256;
         Bytes pixels = PatternPixels(37, 5, colours);
-        ASSERT_EQ(Decode(LiteralImageData(minCodeSize, pixels), 37, 5), 0);
+        ASSERT_EQ(Decode(LiteralImageData(minCodeSize, pixels), 37, 5), decodingEnded);
         for (int y = 0; y < 5; ++y)
             EXPECT_EQ(Row(y), Bytes(pixels.begin() + y * 37, pixels.begin() + (y + 1) * 37))
                 << "minimum code size " << minCodeSize << ", row " << y;
@@ -189,7 +185,7 @@ TEST_F(LzwDecoderTest, CharactersAboveByteRangeKeepTheirLowByte)
     codes.Put(300, 10);  // 300 -> 44
     codes.Put(257, 10);  // 257 -> 1
     codes.Put(513, 10);  // end
-    EXPECT_EQ(Decode(ImageData(9, codes), 2, 1), 0);
+    EXPECT_EQ(Decode(ImageData(9, codes), 2, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({44, 1}));
 }
 
@@ -205,7 +201,7 @@ TEST_F(LzwDecoderTest, CodeWidthGrowsOnceSlotSevenIsFilled)
     codes.Put(6, 4);  // "1 2"
     codes.Put(0, 4);  // 0
     codes.Put(5, 4);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 6, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 6, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 2, 3, 1, 2, 0}));
     EXPECT_EQ(codeSize, 4);
 }
@@ -222,7 +218,7 @@ TEST_F(LzwDecoderTest, ClearCodesInARowActAsOne)
     codes.Put(3, 3);  // 3, first code again: no string
     codes.Put(6, 3);  // 6 == nextFree: "3 3"
     codes.Put(5, 3);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 5, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 5, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 2, 3, 3, 3}));
 }
 
@@ -234,7 +230,7 @@ TEST_F(LzwDecoderTest, FirstCodeAfterClearAtOrAboveNextFreeIsZero)
     codes.Put(1, 3);  // 1, slot 6 = "0 1"
     codes.Put(6, 3);  // "0 1"
     codes.Put(5, 4);  // end (width 4 after slot 7)
-    EXPECT_EQ(Decode(ImageData(2, codes), 4, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 4, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({0, 1, 0, 1}));
 }
 
@@ -247,7 +243,7 @@ TEST_F(LzwDecoderTest, CodeEqualToNextFreeRepeatsPreviousStringAndItsFirstCharac
     codes.Put(6, 3);  // "2 1", slot 7 = "1 2"
     codes.Put(8, 4);  // nextFree: "2 1" + "2", slot 8 = "2 1 2"
     codes.Put(5, 4);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 7, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 7, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({2, 1, 2, 1, 2, 1, 2}));
 }
 
@@ -258,7 +254,7 @@ TEST_F(LzwDecoderTest, CodeAboveNextFreeDecodesLikeNextFree)
     codes.Put(3, 3);  // 3
     codes.Put(7, 3);  // above nextFree 6: "3" + "3"
     codes.Put(5, 4);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 3, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 3, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({3, 3, 3}));
 }
 
@@ -271,7 +267,7 @@ TEST_F(LzwDecoderTest, StreamWithoutLeadingClearCodeStartsLikeAfterOne)
     codes.Put(2, 3);  // 2, slot 6 = "1 2"
     codes.Put(6, 3);  // "1 2"
     codes.Put(5, 4);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 4, 1), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 4, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 2, 1, 2}));
 }
 
@@ -302,7 +298,7 @@ TEST_F(LzwDecoderTest, FullDictionaryKeepsDecodingAtTwelveBitsUntilClear)
     expected.push_back(pixels[filling - 1]);
     expected.push_back(7);
     const int total = static_cast<int>(expected.size());
-    EXPECT_EQ(Decode(ImageData(8, codes), total, 1), 0);
+    EXPECT_EQ(Decode(ImageData(8, codes), total, 1), decodingEnded);
     EXPECT_EQ(Row(0), expected);
     EXPECT_EQ(codeSize, 9);
 }
@@ -318,7 +314,7 @@ TEST_F(LzwDecoderTest, ZeroLengthSubBlockEndsTheDataAndIsLeftForTheCaller)
         0x00,                            // terminator, though rows are missing
         0x2C, 0x00,                      // the next block of the stream
     };
-    EXPECT_EQ(Decode(data, 1, 3), 0);
+    EXPECT_EQ(Decode(data, 1, 3), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1}));
     EXPECT_EQ(Row(1), Bytes({sentinel}));
     EXPECT_EQ(input->buffer.pos, 3) << "the terminator must stay unread";
@@ -330,7 +326,7 @@ TEST_F(LzwDecoderTest, EmptySubBlockRightAfterMinimumCodeSize)
         0x02,  // minimum code size
         0x00,  // terminator, no data at all
     };
-    EXPECT_EQ(Decode(data, 2, 1), 0);
+    EXPECT_EQ(Decode(data, 2, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({sentinel, sentinel}));
     EXPECT_EQ(input->buffer.pos, 1);
 }
@@ -351,7 +347,7 @@ TEST_F(LzwDecoderTest, LastRowDetachesSourceBeforeTheNextSubBlock)
     data.insert(data.end(), second.bytes().begin(), second.bytes().end());
     data.push_back(0);
 
-    EXPECT_EQ(Decode(data, 2, 1), 0);
+    EXPECT_EQ(Decode(data, 2, 1), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 2}));
     EXPECT_EQ(source, nullptr);
     EXPECT_EQ(input->buffer.pos, secondBlockAt) << "no sub-block is read after the last row";
@@ -365,7 +361,7 @@ TEST_F(LzwDecoderTest, EndCodeInsideALinePlacesThePartialLine)
     codes.Put(2, 3);
     codes.Put(3, 3);
     codes.Put(5, 4);  // end after 3 of 10 pixels
-    EXPECT_EQ(Decode(ImageData(2, codes), 10, 2), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 10, 2), decodingEnded);
     Bytes expected = Repeat(sentinel, 10);
     expected[0] = 1;
     expected[1] = 2;
@@ -383,7 +379,7 @@ TEST_F(LzwDecoderTest, DataThatStopsPlacesOnlyCompleteLines)
     ASSERT_EQ(codes.size(), 2u);
     Bytes data = {0x02, static_cast<uint8_t>(codes.size())};
     data.insert(data.end(), codes.begin(), codes.end());  // the buffer ends here
-    EXPECT_EQ(Decode(data, 3, 2), 0);
+    EXPECT_EQ(Decode(data, 3, 2), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 2, 3}));
     EXPECT_EQ(Row(1), Bytes({sentinel, sentinel, sentinel}));
 }
@@ -400,7 +396,7 @@ TEST_F(LzwDecoderTest, CyclicPrefixChainEndsTheImageAtTheStackLimit)
     codes.Put(7, 4);  // endless walk through slot 7
     codes.Put(1, 4);
     codes.Put(5, 4);  // end
-    EXPECT_EQ(Decode(ImageData(2, codes), 2, 3), 0);
+    EXPECT_EQ(Decode(ImageData(2, codes), 2, 3), decodingEnded);
     EXPECT_EQ(Row(0), Bytes({1, 1}));
     EXPECT_EQ(Row(1), Bytes({1, 1}));
     EXPECT_EQ(Row(2), Bytes({sentinel, sentinel})) << "nothing after the malformed string";
@@ -429,7 +425,7 @@ TEST_F(LzwDecoderTest, WalkAfterClearReadsSlotsThatRunsOfLiteralsFilled)
         expected.push_back(pixel);
     const int width = 40;
     const int height = static_cast<int>(expected.size() + width - 1) / width;
-    EXPECT_EQ(Decode(ImageData(8, codes), width, height), 0);
+    EXPECT_EQ(Decode(ImageData(8, codes), width, height), decodingEnded);
     Bytes decoded = ImagePixels(bitmap);
     decoded.resize(expected.size());
     EXPECT_EQ(decoded, expected);
@@ -439,7 +435,7 @@ TEST_F(LzwDecoderTest, LinesWiderThan2048Decode)
 {
     for (int width : {2048, 2049, 3000}) {
         Bytes pixels = PatternPixels(width, 3, 256, width);
-        ASSERT_EQ(Decode(LiteralImageData(8, pixels), width, 3), 0);
+        ASSERT_EQ(Decode(LiteralImageData(8, pixels), width, 3), decodingEnded);
         for (int y = 0; y < 3; ++y)
             EXPECT_EQ(Row(y), Bytes(pixels.begin() + y * width, pixels.begin() + (y + 1) * width))
                 << "width " << width << ", row " << y;
@@ -449,7 +445,7 @@ TEST_F(LzwDecoderTest, LinesWiderThan2048Decode)
 TEST_F(LzwDecoderTest, WidestLineDecodes)
 {
     Bytes pixels = PatternPixels(maxLineWidth, 1, 256);
-    ASSERT_EQ(Decode(LiteralImageData(8, pixels), maxLineWidth, 1), 0);
+    ASSERT_EQ(Decode(LiteralImageData(8, pixels), maxLineWidth, 1), decodingEnded);
     EXPECT_EQ(Row(0), pixels);
 }
 
@@ -460,7 +456,7 @@ TEST_F(LzwDecoderTest, ZeroWidthReadsOnlyTheMinimumCodeSize)
     source = &input->buffer;
     target = nullptr;
     row = 0;
-    EXPECT_EQ(DecodeImage(0), 0);
+    EXPECT_EQ(DecodeImage(0), decodingEnded);
     EXPECT_EQ(input->buffer.pos, 1);
 }
 
@@ -499,7 +495,7 @@ TEST_F(LzwDecoderTest, CodesStraddleSubBlocksOfEverySize)
         Bytes blocks = SubBlocks(codeBytes, blockSize);
         data.insert(data.end(), blocks.begin(), blocks.end());
         data.push_back(0);
-        EXPECT_EQ(Decode(data, 100, 16), 0);
+        EXPECT_EQ(Decode(data, 100, 16), decodingEnded);
         Bytes decoded = ImagePixels(bitmap);
         decoded.resize(pixels.size());
         EXPECT_EQ(decoded, pixels) << "sub-blocks of " << blockSize;
@@ -517,7 +513,7 @@ TEST_F(LzwDecoderTest, DataCutAnywhereStopsAtTheBufferEndKeepingWholeRows)
     data.insert(data.end(), blocks.begin(), blocks.end());
     for (size_t cut = 1; cut < data.size(); ++cut) {
         Bytes shortData(data.begin(), data.begin() + cut);
-        EXPECT_EQ(Decode(shortData, 8, 3), 0);
+        EXPECT_EQ(Decode(shortData, 8, 3), decodingEnded);
         EXPECT_EQ(input->buffer.pos, static_cast<int32_t>(cut)) << "cut at " << cut;
         bool reached = true;
         for (int y = 0; y < 3; ++y) {
@@ -542,7 +538,7 @@ TEST_F(LzwDecoderTest, EncodedStreamsDecodeAcrossPieceAndLineBoundaries)
         for (int width : {1, 3, 7, 8, 9, 17, 64, 1000}) {
             const int height = 4000 / width + 1;
             Bytes pixels = RunPixels(width * height, colours < 6 ? colours : 6);
-            EXPECT_EQ(Decode(EncodedImageData(minCodeSize, pixels), width, height), 0);
+            EXPECT_EQ(Decode(EncodedImageData(minCodeSize, pixels), width, height), decodingEnded);
             EXPECT_EQ(ImagePixels(bitmap), pixels)
                 << "minimum code size " << minCodeSize << ", width " << width;
         }
@@ -564,7 +560,7 @@ TEST_F(LzwDecoderTest, ManyLinesOfLongStringsSurviveTheBufferMovingItsRest)
                    Case{5, maxLineWidth, 3}}) {
         const int height = 300000 / c.width + 2;
         Bytes pixels = RunPixels(c.width * (height - 1) + c.width / 2, c.colours);
-        ASSERT_EQ(Decode(EncodedImageData(c.minCodeSize, pixels), c.width, height), 0);
+        ASSERT_EQ(Decode(EncodedImageData(c.minCodeSize, pixels), c.width, height), decodingEnded);
         Bytes expected = pixels;
         expected.resize(static_cast<size_t>(c.width) * height, sentinel);
         EXPECT_EQ(ImagePixels(bitmap), expected) << "width " << c.width;
@@ -577,7 +573,7 @@ TEST_F(LzwDecoderTest, SingleColourRunsMakeStringsOfEveryLength)
     // the last, most of them read while they equal nextFree.
     for (int width : {5, 8, 300}) {
         Bytes pixels(static_cast<size_t>(width) * 40, 3);
-        EXPECT_EQ(Decode(EncodedImageData(2, pixels), width, 40), 0);
+        EXPECT_EQ(Decode(EncodedImageData(2, pixels), width, 40), decodingEnded);
         EXPECT_EQ(ImagePixels(bitmap), pixels) << "width " << width;
     }
 }
@@ -587,7 +583,7 @@ TEST_F(LzwDecoderTest, RootStringsSurviveAnImageWithASmallerClearCode)
     // The first image fills slots 6 and up, which are root codes 6..255 of
     // the second; the second then builds strings on those roots.
     Bytes small = PatternPixels(600, 1, 4);
-    ASSERT_EQ(Decode(LiteralImageData(2, small), 600, 1), 0);
+    ASSERT_EQ(Decode(LiteralImageData(2, small), 600, 1), decodingEnded);
     ASSERT_EQ(ImagePixels(bitmap), small);
 
     CodePacker codes;
@@ -598,7 +594,7 @@ TEST_F(LzwDecoderTest, RootStringsSurviveAnImageWithASmallerClearCode)
     codes.Put(259, 9);  // 201 200; slot 260 = 200 201 201
     codes.Put(260, 9);
     codes.Put(257, 9);  // end
-    EXPECT_EQ(Decode(ImageData(8, codes), 10, 1), 0);
+    EXPECT_EQ(Decode(ImageData(8, codes), 10, 1), decodingEnded);
     EXPECT_EQ(ImagePixels(bitmap),
               Bytes({200, 201, 200, 201, 201, 200, 200, 201, 201, sentinel}));
 }
