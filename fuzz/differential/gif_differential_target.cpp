@@ -109,17 +109,12 @@ void DecodeBoth(MemoryBuffer& buffer, int32_t width, int32_t height, int32_t int
     const int32_t start = buffer.pos;
     IndexedBitmap theirs = {};
     PrepareBitmap(theirs, width, height);
-    reference::target = &theirs;
-    reference::row = 0;
-    reference::interlaced = interlace;
-    reference::source = &buffer;
+    AttachImage(buffer, theirs, interlace);
     Outcome expected;
     expected.result = reference::DecodeImage(width);
     expected.pos = buffer.pos;
-    expected.row = reference::row;
-    expected.detached = reference::source == nullptr;
-    reference::source = nullptr;
-    reference::target = nullptr;
+    expected.detached = source == nullptr;
+    expected.row = DetachImage();
 
     buffer.pos = start;
     IndexedBitmap ours = {};

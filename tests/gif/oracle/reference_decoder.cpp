@@ -1,71 +1,17 @@
-// The LZW decoder and row placement as they were before the decoder was
-// rewritten for speed, kept unchanged in behaviour as the oracle that the
-// differential tests and fuzzer compare the product decoder against. Built
-// only into tests and the fuzzer; everything lives in namespace reference so
-// that both decoders link into one binary.
+// The LZW decoder as it was before it was rewritten for speed, kept
+// unchanged in behaviour as the oracle that the differential tests and
+// fuzzer compare the product decoder against. It reads its bytes and places
+// its lines through the product's source, NextByte and row placement, so
+// that the two differ in their LZW decoding alone. Built only into tests and
+// the fuzzer; its own state lives in namespace reference.
 #include "gif/oracle/reference_decoder.h"
 
 #include <cstring>
 
+#include "gif/lzw_decoder.h"
+#include "gif/row_placement.h"
+
 namespace reference {
-
-IndexedBitmap* target = nullptr;
-int32_t row = 0;
-int32_t interlaced = 0;
-
-int32_t PlaceLine(const uint8_t* line, int32_t length)
-{
-    if (!target)
-        return 0;
-    int32_t width = target->width;
-    int32_t height = target->height;
-    if (row < 0 || row >= height)
-        return 0;
-
-    int32_t count = length < width ? length : width;
-    // A bitmap whose block could not be had still counts its rows, so the
-    // image's data is consumed as usual; it just receives nothing.
-    if (count > 0 && target->pixels)
-        CopyBytes(PixelPointer(*target, 0, height - 1 - row), line, count);
-
-    row = NextRow(row, height);
-    if (row >= height)
-        source = nullptr;
-    return 0;
-}
-
-// Interlaced passes: rows 0, 8, 16...; then 4, 12, 20...; then 2, 6, 10...;
-// then every odd row. When a pass runs out, the next pass's first row always
-// exists, since some row of the ending pass lay beyond it.
-int32_t NextRow(int32_t row, int32_t height)
-{
-    if (!interlaced)
-        return row + 1;
-    if (row == 0) {
-        if (height > 8)
-            return 8;
-        if (height > 4)
-            return 4;
-        return height > 2 ? 2 : 1;
-    }
-    if (row % 2 == 1)
-        return row + 2;
-    if (row % 4 == 2)
-        return row + 4 < height ? row + 4 : 1;
-    if (row % 8 == 4)
-        return row + 8 < height ? row + 8 : 2;
-    return row + 8 < height ? row + 8 : 4;
-}
-
-void CopyBytes(void* destination, const void* from, int32_t count)
-{
-    uint8_t* to = static_cast<uint8_t*>(destination);
-    const uint8_t* bytes = static_cast<const uint8_t*>(from);
-    for (int32_t i = 0; i < count; ++i)
-        to[i] = bytes[i];
-}
-
-MemoryBuffer* source = nullptr;
 
 int16_t codeSize = 0;
 int16_t clearCode = 0;
@@ -316,13 +262,6 @@ void AddString(int32_t slot, int32_t previousCode, int32_t root)
 }
 
 }  // namespace
-
-int32_t NextByte()
-{
-    if (!source || !source->data || source->pos < 0 || source->pos >= source->size)
-        return -1;
-    return source->data[source->pos++];
-}
 
 void ResetCodes(int16_t minCodeSize)
 {
