@@ -351,6 +351,7 @@ class Window:
         self.left, self.top, self.right, self.bottom = (int(v) for v in record["rect"].split(","))
         self.client_x, self.client_y, self.client_width, self.client_height = \
             (int(v) for v in record["client"].split(","))
+        self.scroll = tuple(int(v) for v in record.get("scroll", "0,0").split(","))
 
     @property
     def width(self):

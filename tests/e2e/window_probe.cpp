@@ -51,13 +51,14 @@ void PrintWindow(const char* kind, HWND window) {
     POINT origin = {0, 0};
     ClientToScreen(window, &origin);
     printf("%s\thwnd=0x%lx\tclass=%s\tid=%d\tstyle=0x%08lx\texstyle=0x%08lx"
-           "\trect=%ld,%ld,%ld,%ld\tclient=%ld,%ld,%ld,%ld\ttext=%s\n",
+           "\trect=%ld,%ld,%ld,%ld\tclient=%ld,%ld,%ld,%ld\tscroll=%d,%d\ttext=%s\n",
            kind, static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)), className,
            static_cast<int>(static_cast<short>(GetDlgCtrlID(window))),
            static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
            static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)),
            outer.left, outer.top, outer.right, outer.bottom,
-           origin.x, origin.y, client.right - client.left, client.bottom - client.top, text);
+           origin.x, origin.y, client.right - client.left, client.bottom - client.top,
+           GetScrollPos(window, SB_HORZ), GetScrollPos(window, SB_VERT), text);
 }
 
 struct ProcessFilter {

@@ -170,4 +170,57 @@ def encode(animation: Animation) -> bytes:
 
 
 def solid(width: int, height: int, index: int) -> List[List[int]]:
-    return [[index] * width for _ in range(height)]
+    row = [index] * width
+    return [row] * height   # one row shared: a frame's rows are only read
+
+
+def solid_data(count: int, index: int, min_code_size: int) -> bytes:
+    """The code stream of `count` pixels of one index, written without a
+    dictionary: the n-th code after a clear stands for n copies of the
+    index, so huge flat frames encode in a moment. It is a code stream a
+    decoder must take as any other (each code is the one it is about to
+    define), widening its codes and clearing as it would."""
+    clear = 1 << min_code_size
+    end = clear + 1
+    out = bytearray()
+    bit_buffer = 0
+    bit_count = 0
+    code_size = min_code_size + 1
+    next_code = end + 1
+
+    def emit(code: int) -> None:
+        nonlocal bit_buffer, bit_count, code_size, next_code
+        bit_buffer |= code << bit_count
+        bit_count += code_size
+        while bit_count >= 8:
+            out.append(bit_buffer & 0xFF)
+            bit_buffer >>= 8
+            bit_count -= 8
+
+    def defined() -> None:
+        # The decoder's side: one more entry, and wider codes once the
+        # last code of this width is taken.
+        nonlocal code_size, next_code
+        if next_code < 4096:
+            next_code += 1
+            if next_code == 1 << code_size and code_size < 12:
+                code_size += 1
+
+    remaining = count
+    while remaining:
+        emit(clear)
+        code_size = min_code_size + 1
+        next_code = end + 1
+        emit(index)
+        remaining -= 1
+        length = 2
+        while remaining and next_code < 4096:
+            run = min(length, remaining)
+            emit(index if run == 1 else end + run - 1)
+            defined()
+            remaining -= run
+            length += 1
+    emit(end)
+    if bit_count:
+        out.append(bit_buffer & 0xFF)
+    return bytes(out)
