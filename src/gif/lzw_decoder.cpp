@@ -583,7 +583,12 @@ CodeRunEnd DecodeCodes(Decoding& d)
 void ForgetDictionary();
 void ForgetDictionary()
 {
-    std::memset(dictionary, 0, sizeof dictionary);
+    for (Slot& slot : dictionary) {
+        slot = Slot();
+        // Keeps the compiler from making the loop a call to memset: the
+        // player would import it for this function, which its link drops.
+        asm volatile("" ::: "memory");
+    }
     rootSlotsReady = 0;
 }
 
