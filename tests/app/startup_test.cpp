@@ -65,33 +65,17 @@ void StartPlayer(PlayerRun& run, const std::string& exe, const std::string& temp
     ASSERT_TRUE(run.started) << "cannot start " << exe << ", error " << GetLastError();
 }
 
-struct WindowSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchPlayerWindow(HWND window, LPARAM search)
-{
-    WindowSearch& s = *reinterpret_cast<WindowSearch*>(search);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (owner == s.processId && std::string(className) == "PavolinMainWin") {
-        s.found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The child's main window, waiting for it to appear; null if it does not.
 HWND WaitForPlayerWindow(const PlayerRun& run, DWORD timeoutMs = exitTimeoutMs)
 {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        WindowSearch search = {run.process.dwProcessId, nullptr};
-        EnumWindows(MatchPlayerWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, "PavolinMainWin", nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == run.process.dwProcessId)
+                return window;
+        }
         if (WaitForSingleObject(run.process.hProcess, 50) == WAIT_OBJECT_0)
             return nullptr;
     }
@@ -113,11 +97,6 @@ FILETIME LastWrite(const std::string& path)
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
     return data.ftLastWriteTime;
-}
-
-bool SameTime(const FILETIME& a, const FILETIME& b)
-{
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
 // Records the files added to and removed from a directory, in order, from
@@ -185,103 +164,22 @@ private:
     std::string events_;
 };
 
-class Startup : public ::testing::Test {
-protected:
-    scratch::Directory temp_;
-};
-
-TEST_F(Startup, WithoutSectionsEndsAtOnceAndTouchesNoFile)
+// While the animation plays, both sound files hold their payloads.
+void SoundFilesHoldTheirPayloads(const scratch::Directory& temp)
 {
-    // A file of the same name, as an earlier run might have left it.
-    const std::string earlier = temp_.File("pavolin.mid");
-    ASSERT_TRUE(scratch::WriteWholeFile(earlier, "earlier run"));
-    FILETIME before = LastWrite(earlier);
-    DirectoryWatch watch(temp_.Path());
-
-    PlayerRun run;
-    StartPlayer(run, Fixture("bare.exe"), temp_.Path());
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_EQ(watch.Events(), "<none>");
-    EXPECT_EQ(Listing(temp_.Path()), "pavolin.mid");
-    EXPECT_EQ(scratch::ReadWholeFile(earlier), "earlier run");
-    EXPECT_TRUE(SameTime(LastWrite(earlier), before)) << "pavolin.mid was rewritten";
-}
-
-// Both sounds are written, MIDI first; no usable GIF, so no window; the exit
-// sequence deletes the MIDI file and then the WAVE file.
-TEST_F(Startup, SoundFilesAreWrittenAndDeletedWhenTheGifIsUnusable)
-{
-    for (const char* exe : {"sounds_no_colour_table.exe", "sounds_no_gif.exe", "sounds_short_gif.exe"}) {
-        SCOPED_TRACE(exe);
-        DirectoryWatch watch(temp_.Path());
-        PlayerRun run;
-        StartPlayer(run, Fixture(exe), temp_.Path());
-        EXPECT_EQ(run.WaitForExit(), 0u) << "still running: did it open a window?";
-        EXPECT_EQ(watch.Events(), "+pavolin.mid +pavolin.wav -pavolin.mid -pavolin.wav");
-        EXPECT_EQ(Listing(temp_.Path()), "<empty>");
-    }
-}
-
-TEST_F(Startup, CommandLineIsIgnored)
-{
-    const char* arguments = "--gif other.gif /? \"two words\" -x";
-    {
-        DirectoryWatch watch(temp_.Path());
-        PlayerRun run;
-        StartPlayer(run, Fixture("sounds_no_colour_table.exe"), temp_.Path(), arguments);
-        EXPECT_EQ(run.WaitForExit(), 0u);
-        EXPECT_EQ(watch.Events(), "+pavolin.mid +pavolin.wav -pavolin.mid -pavolin.wav");
-    }
-    {
-        DirectoryWatch watch(temp_.Path());
-        PlayerRun run;
-        StartPlayer(run, Fixture("bare.exe"), temp_.Path(), arguments);
-        EXPECT_EQ(run.WaitForExit(), 0u);
-        EXPECT_EQ(watch.Events(), "<none>");
-    }
-    EXPECT_EQ(Listing(temp_.Path()), "<empty>");
-}
-
-// While the animation plays, both sound files hold their payloads; closing
-// the window ends the process with 0 and deletes them.
-TEST_F(Startup, PlayingWindowKeepsTheSoundFilesUntilItCloses)
-{
-    PlayerRun run;
-    StartPlayer(run, Fixture("full.exe"), temp_.Path());
-    HWND window = WaitForPlayerWindow(run);
-    ASSERT_NE(window, nullptr) << "no main window; exit code " << run.WaitForExit(0);
-    EXPECT_TRUE(scratch::ReadWholeFile(temp_.File("pavolin.mid")) ==
+    EXPECT_TRUE(scratch::ReadWholeFile(temp.File("pavolin.mid")) ==
                 scratch::ReadWholeFile(Fixture("song.mid")))
         << "pavolin.mid does not hold the MIDI payload";
-    EXPECT_TRUE(scratch::ReadWholeFile(temp_.File("pavolin.wav")) ==
+    EXPECT_TRUE(scratch::ReadWholeFile(temp.File("pavolin.wav")) ==
                 scratch::ReadWholeFile(Fixture("tone.wav")))
         << "pavolin.wav does not hold the WAVE payload";
-
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_EQ(Listing(temp_.Path()), "<empty>");
-}
-
-TEST_F(Startup, ExitCommandEndsWithCodeZeroAndDeletesTheSoundFiles)
-{
-    PlayerRun run;
-    StartPlayer(run, Fixture("full.exe"), temp_.Path());
-    HWND window = WaitForPlayerWindow(run);
-    ASSERT_NE(window, nullptr) << "no main window; exit code " << run.WaitForExit(0);
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_FILE_EXIT, 0), 0);
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_EQ(Listing(temp_.Path()), "<empty>");
 }
 
 // Once the animation is loaded the player holds no handle on its own file: an
 // open that refuses to share reading succeeds only when no other handle
 // reads the file.
-TEST_F(Startup, PlayingPlayerHasClosedItsOwnFile)
+void OwnFileIsClosed(const scratch::Directory&)
 {
-    PlayerRun run;
-    StartPlayer(run, Fixture("gif_only.exe"), temp_.Path());
-    HWND window = WaitForPlayerWindow(run);
-    ASSERT_NE(window, nullptr) << "no main window; exit code " << run.WaitForExit(0);
     HANDLE probe = CreateFileA(Fixture("gif_only.exe").c_str(), GENERIC_READ,
                                FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -289,25 +187,98 @@ TEST_F(Startup, PlayingPlayerHasClosedItsOwnFile)
         << "the player still holds its file open, error " << GetLastError();
     if (probe != INVALID_HANDLE_VALUE)
         CloseHandle(probe);
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.WaitForExit(), 0u);
 }
 
-// Without sound sections the paths stay empty, so the exit sequence leaves
-// files of the same names alone.
-TEST_F(Startup, GifOnlyPlaysAndDeletesNothingAtExit)
+// One start of a packed player, which ends with code 0 by itself or, when it
+// plays, once `closing` is posted to its window. Both sounds are written,
+// MIDI first, and the exit sequence deletes the MIDI file and then the WAVE
+// file; without sound sections the paths stay empty, so the exit sequence
+// leaves files of the same names, as an earlier run might have left them,
+// alone.
+struct Start {
+    const char* name;
+    const char* exe;
+    const char* arguments;
+    UINT closing;  // 0: ends without opening a window
+    void (*whilePlaying)(const scratch::Directory& temp);
+    bool earlierSoundFiles;
+    const char* events;  // files added to and removed from TEMP, in order
+};
+
+void PrintTo(const Start& start, std::ostream* out) { *out << start.name; }
+
+const char* const soundsWrittenAndDeleted = "+pavolin.mid +pavolin.wav -pavolin.mid -pavolin.wav";
+const char* const ignoredArguments = "--gif other.gif /? \"two words\" -x";
+
+const Start starts[] = {
+    {"WithoutSectionsEndsAtOnceAndTouchesNoFile",
+     "bare.exe", "", 0, nullptr, true, "<none>"},
+    {"SoundFilesAreWrittenAndDeletedWhenTheGifIsUnusable_NoColourTable",
+     "sounds_no_colour_table.exe", "", 0, nullptr, false, soundsWrittenAndDeleted},
+    {"SoundFilesAreWrittenAndDeletedWhenTheGifIsUnusable_NoGif",
+     "sounds_no_gif.exe", "", 0, nullptr, false, soundsWrittenAndDeleted},
+    {"SoundFilesAreWrittenAndDeletedWhenTheGifIsUnusable_ShortGif",
+     "sounds_short_gif.exe", "", 0, nullptr, false, soundsWrittenAndDeleted},
+    {"CommandLineIsIgnored_WithSounds",
+     "sounds_no_colour_table.exe", ignoredArguments, 0, nullptr, false, soundsWrittenAndDeleted},
+    {"CommandLineIsIgnored_WithoutSections",
+     "bare.exe", ignoredArguments, 0, nullptr, false, "<none>"},
+    {"PlayingWindowKeepsTheSoundFilesUntilItCloses",
+     "full.exe", "", WM_CLOSE, SoundFilesHoldTheirPayloads, false, soundsWrittenAndDeleted},
+    {"ExitCommandEndsWithCodeZeroAndDeletesTheSoundFiles",
+     "full.exe", "", WM_COMMAND, nullptr, false, soundsWrittenAndDeleted},
+    {"PlayingPlayerHasClosedItsOwnFile",
+     "gif_only.exe", "", WM_CLOSE, OwnFileIsClosed, false, "<none>"},
+    {"GifOnlyPlaysAndDeletesNothingAtExit",
+     "gif_only.exe", "", WM_CLOSE, nullptr, true, "<none>"},
+};
+
+class Startup : public testing::TestWithParam<Start> {
+protected:
+    scratch::Directory temp_;
+};
+
+TEST_P(Startup, EndsWithCodeZeroHavingCleanedUpAfterItself)
 {
-    ASSERT_TRUE(scratch::WriteWholeFile(temp_.File("pavolin.mid"), "someone's song"));
-    ASSERT_TRUE(scratch::WriteWholeFile(temp_.File("pavolin.wav"), "someone's sound"));
+    const Start& test = GetParam();
+    const std::string mid = temp_.File("pavolin.mid"), wav = temp_.File("pavolin.wav");
+    if (test.earlierSoundFiles) {
+        ASSERT_TRUE(scratch::WriteWholeFile(mid, "someone's song"));
+        ASSERT_TRUE(scratch::WriteWholeFile(wav, "someone's sound"));
+    }
+    const FILETIME midWritten = LastWrite(mid), wavWritten = LastWrite(wav);
+    DirectoryWatch watch(temp_.Path());
+
     PlayerRun run;
-    StartPlayer(run, Fixture("gif_only.exe"), temp_.Path());
-    HWND window = WaitForPlayerWindow(run);
-    ASSERT_NE(window, nullptr) << "no main window; exit code " << run.WaitForExit(0);
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_EQ(scratch::ReadWholeFile(temp_.File("pavolin.mid")), "someone's song");
-    EXPECT_EQ(scratch::ReadWholeFile(temp_.File("pavolin.wav")), "someone's sound");
+    StartPlayer(run, Fixture(test.exe), temp_.Path(), test.arguments);
+    if (test.closing != 0) {
+        HWND window = WaitForPlayerWindow(run);
+        ASSERT_NE(window, nullptr) << "no main window; exit code " << run.WaitForExit(0);
+        if (test.whilePlaying)
+            test.whilePlaying(temp_);
+        const WPARAM exitCommand = MAKEWPARAM(IDM_FILE_EXIT, 0);
+        PostMessageA(window, test.closing, test.closing == WM_COMMAND ? exitCommand : 0, 0);
+    }
+    EXPECT_EQ(run.WaitForExit(), 0u)
+        << (test.closing ? "still running after the close"
+                         : "still running: did it open a window?");
+    EXPECT_EQ(watch.Events(), test.events);
+    if (!test.earlierSoundFiles) {
+        EXPECT_EQ(Listing(temp_.Path()), "<empty>");
+        return;
+    }
+    EXPECT_EQ(Listing(temp_.Path()), "pavolin.mid pavolin.wav");
+    EXPECT_EQ(scratch::ReadWholeFile(mid), "someone's song");
+    EXPECT_EQ(scratch::ReadWholeFile(wav), "someone's sound");
+    const FILETIME midNow = LastWrite(mid), wavNow = LastWrite(wav);
+    EXPECT_EQ(CompareFileTime(&midNow, &midWritten), 0) << "pavolin.mid was rewritten";
+    EXPECT_EQ(CompareFileTime(&wavNow, &wavWritten), 0) << "pavolin.wav was rewritten";
 }
+
+INSTANTIATE_TEST_SUITE_P(PackedPlayer, Startup, testing::ValuesIn(starts),
+                         [](const testing::TestParamInfo<Start>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 

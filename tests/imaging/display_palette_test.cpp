@@ -107,74 +107,70 @@ TEST_F(DisplayPaletteTest, DeletedOnceAtExit)
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {"DeleteObject(0xa100)"}));
 }
 
+// The canvas is drawn at minus the scroll positions, between selecting the
+// display palette and selecting the previous one back.
 TEST_F(DisplayPaletteTest, PaintingDrawsCanvasAtMinusScrollPositions)
 {
+    const struct {
+        const char* name;
+        int scrollX, scrollY;
+        const char* drawnAt;
+    } cases[] = {
+        {"PaintingDrawsCanvasAtMinusScrollPositions", 30, 40, "-30 -40"},
+        {"PaintingUnscrolledDrawsAtOrigin", 0, 0, "0 0"},
+    };
     displayPalette = fakeGdi.createdPalette;
-    fakeWindow.scrollPosition[SB_HORZ] = 30;
-    fakeWindow.scrollPosition[SB_VERT] = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearRecordedCalls();
+        fakeWindow.scrollPosition[SB_HORZ] = c.scrollX;
+        fakeWindow.scrollPosition[SB_VERT] = c.scrollY;
 
-    PaintCanvas(window);
+        PaintCanvas(window);
 
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {
-        "BeginPaint(0x1234)",
-        "SelectPalette(0xdc01, 0xa100, FALSE)",
-        "GetScrollPos(0x1234, SB_VERT)",
-        "GetScrollPos(0x1234, SB_HORZ)",
-        "StretchDIBits(0xdc01, to -30 -40 100x80, from 0 0 100x80, bits " + Hex(canvas.pixels) +
-            ", info " + Hex(canvas.info) + ", DIB_PAL_COLORS, SRCCOPY)",
-        "SelectPalette(0xdc01, 0xdef0, FALSE)",
-        "EndPaint(0x1234, paint of BeginPaint)",
-    }));
+        EXPECT_TRUE(CallsMatch(RecordedCalls(), {
+            "BeginPaint(0x1234)",
+            "SelectPalette(0xdc01, 0xa100, FALSE)",
+            "GetScrollPos(0x1234, SB_VERT)",
+            "GetScrollPos(0x1234, SB_HORZ)",
+            std::string("StretchDIBits(0xdc01, to ") + c.drawnAt + " 100x80, from 0 0 100x80, bits " +
+                Hex(canvas.pixels) + ", info " + Hex(canvas.info) + ", DIB_PAL_COLORS, SRCCOPY)",
+            "SelectPalette(0xdc01, 0xdef0, FALSE)",
+            "EndPaint(0x1234, paint of BeginPaint)",
+        }));
+    }
 }
 
-TEST_F(DisplayPaletteTest, PaintingUnscrolledDrawsAtOrigin)
+// Both answers realise the palette in the window's device context; only the
+// answer to WM_QUERYNEWPALETTE selects the previous palette back in the
+// background and returns the count of entries mapped.
+TEST_F(DisplayPaletteTest, RealisingSelectsThePaletteAndThePreviousOneBack)
 {
+    const struct {
+        const char* name;
+        LRESULT (*realize)(HWND);
+        UINT entriesMapped;
+        LRESULT returned;
+        const char* inBackground;
+    } cases[] = {
+        {"NewPaletteQueryReturnsEntriesRealised", RealizeForNewPalette, 17, 17, "TRUE"},
+        {"NewPaletteQueryReturnsZeroWhenNothingWasMapped", RealizeForNewPalette, 0, 0, "TRUE"},
+        {"PaletteChangeRealisesAgainAndReturnsZero", RealizeForPaletteChange, 5, 0, "FALSE"},
+    };
     displayPalette = fakeGdi.createdPalette;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearRecordedCalls();
+        fakeGdi.realizeResult = c.entriesMapped;
 
-    PaintCanvas(window);
+        EXPECT_EQ(c.returned, c.realize(window));
 
-    EXPECT_TRUE(CallsMatch(RecordedCallsOf({"StretchDIBits"}), {
-        "StretchDIBits(0xdc01, to 0 0 100x80, from 0 0 100x80, bits " + Hex(canvas.pixels) +
-            ", info " + Hex(canvas.info) + ", DIB_PAL_COLORS, SRCCOPY)",
-    }));
-}
-
-TEST_F(DisplayPaletteTest, NewPaletteQueryReturnsEntriesRealised)
-{
-    displayPalette = fakeGdi.createdPalette;
-    fakeGdi.realizeResult = 17;
-
-    EXPECT_EQ(17, RealizeForNewPalette(window));
-
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {
-        "GetDC(0x1234)",
-        "SelectPalette(0xdc02, 0xa100, FALSE)",
-        "RealizePalette(0xdc02)",
-        "SelectPalette(0xdc02, 0xdef0, TRUE)",
-        "ReleaseDC(0x1234, 0xdc02)",
-    }));
-}
-
-TEST_F(DisplayPaletteTest, NewPaletteQueryReturnsZeroWhenNothingWasMapped)
-{
-    displayPalette = fakeGdi.createdPalette;
-    fakeGdi.realizeResult = 0;
-
-    EXPECT_EQ(0, RealizeForNewPalette(window));
-}
-
-TEST_F(DisplayPaletteTest, PaletteChangeRealisesAgainAndReturnsZero)
-{
-    displayPalette = fakeGdi.createdPalette;
-    fakeGdi.realizeResult = 5;
-
-    EXPECT_EQ(0, RealizeForPaletteChange(window));
-
-    EXPECT_TRUE(CallsMatch(RecordedCalls(), {
-        "GetDC(0x1234)",
-        "SelectPalette(0xdc02, 0xa100, FALSE)",
-        "RealizePalette(0xdc02)",
-        "SelectPalette(0xdc02, 0xdef0, FALSE)",
-        "ReleaseDC(0x1234, 0xdc02)",
-    }));
+        EXPECT_TRUE(CallsMatch(RecordedCalls(), {
+            "GetDC(0x1234)",
+            "SelectPalette(0xdc02, 0xa100, FALSE)",
+            "RealizePalette(0xdc02)",
+            std::string("SelectPalette(0xdc02, 0xdef0, ") + c.inBackground + ")",
+            "ReleaseDC(0x1234, 0xdc02)",
+        }));
+    }
 }

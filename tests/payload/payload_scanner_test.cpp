@@ -43,13 +43,84 @@ protected:
     int files_ = 0;
 };
 
-TEST_F(PayloadScanner, FindsSectionAndLeavesFileAtItsPayload)
+// One file, one search: its result, the payload ReadPayload then gives when
+// the result is a length, and the file still held open whatever the result.
+TEST_F(PayloadScanner, SearchGivesTheSectionsLengthAndLeavesTheFileAtItsPayload)
 {
-    std::string path = FileOf(Filler(100) + Section(gifMarker, "GIF89a-body") + Filler(50, 3));
-    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
-    ASSERT_EQ(length, 11);
-    EXPECT_NE(selfFile, nullptr);
-    EXPECT_EQ(ReadFound(length), "GIF89a-body");
+    const std::string midiPayload = "MThd" + Filler(300, 5);
+    auto lengthCutTo = [](size_t kept) {
+        return Filler(20) + "*" + Tag(waveMarker) + ":" + LengthField(0x01010101).substr(0, kept);
+    };
+    std::string markers;
+    for (const char* marker : {gifMarker, waveMarker, midiMarker})
+        markers.append(marker, std::strlen(marker) + 1);
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* marker;
+        int32_t length;
+        std::string payload;
+    } cases[] = {
+        {"FindsSectionAndLeavesFileAtItsPayload",
+         Filler(100) + Section(gifMarker, "GIF89a-body") + Filler(50, 3), gifMarker, 11,
+         "GIF89a-body"},
+        {"StarDirectlyBeforeTheSectionsStarHidesIt",
+         Filler(10) + "*" + Section(gifMarker, "abc"), gifMarker, 0, ""},
+        // The usual way it happens: a payload that ends in '*' right before
+        // the next section.
+        {"StarDirectlyBeforeTheSectionsStarHidesIt_PayloadEndingInStar",
+         Section(waveMarker, "data*") + Section(gifMarker, "abc"), gifMarker, 0, ""},
+        {"StarDirectlyBeforeTheSectionsStarHidesIt_PayloadEndingInStarIsFound",
+         Section(waveMarker, "data*") + Section(gifMarker, "abc"), waveMarker, 5, "data*"},
+        // "*GIF" then '*' + tag + ':': the second '*' breaks the first match
+        // and is consumed, so it cannot start the next one.
+        {"ByteThatBreaksTheTagIsConsumed",
+         "*GIF" + Section(gifMarker, "abc"), gifMarker, 0, ""},
+        // Any other breaking byte: the search resumes right after it, at the '*'.
+        {"ByteThatBreaksTheTagIsConsumed_SearchResumesAfterIt",
+         "*GIFX" + Section(gifMarker, "abc"), gifMarker, 3, "abc"},
+        {"ByteInPlaceOfTheColonIsConsumed",
+         "*" + Tag(gifMarker) + Section(gifMarker, "abc"), gifMarker, 0, ""},
+        {"ByteInPlaceOfTheColonIsConsumed_SearchResumesAfterIt",
+         "*" + Tag(gifMarker) + ";" + Section(gifMarker, "abcd"), gifMarker, 4, "abcd"},
+        {"ByteInPlaceOfTheColonIsConsumed_TagCutShortByColon",
+         "*" + Tag(waveMarker).substr(0, 10) + ":" + LengthField(1) + "x", waveMarker, 0, ""},
+        {"SectionEndingAtEndOfFileReadsCompletely",
+         Filler(9) + Section(midiMarker, midiPayload), midiMarker,
+         static_cast<int32_t>(midiPayload.size()), midiPayload},
+        {"LengthZeroReadsAsAbsentWithTheFileStillOpen",
+         Header(gifMarker, 0) + "GIF89a", gifMarker, 0, ""},
+        {"LengthsOf2To31OrMoreAreNegative",
+         Header(gifMarker, 0x80000000u) + "GIF89a", gifMarker, INT32_MIN, ""},
+        {"LengthsOf2To31OrMoreAreNegative_NearTheTop",
+         Header(gifMarker, 0xFFFFFFF0u) + "GIF89a", gifMarker, -16, ""},
+        {"LengthFieldCutOffByEndOfFileGivesMinusOne_0Bytes", lengthCutTo(0), waveMarker, -1, ""},
+        {"LengthFieldCutOffByEndOfFileGivesMinusOne_1Byte", lengthCutTo(1), waveMarker, -1, ""},
+        {"LengthFieldCutOffByEndOfFileGivesMinusOne_2Bytes", lengthCutTo(2), waveMarker, -1, ""},
+        {"LengthFieldCutOffByEndOfFileGivesMinusOne_3Bytes", lengthCutTo(3), waveMarker, -1, ""},
+        {"FirstOccurrenceWins",
+         Section(gifMarker, "first") + Section(gifMarker, "second!"), gifMarker, 5, "first"},
+        {"MidiTagInsideGifPayloadIsTakenForTheMidiSection",
+         Section(gifMarker, "GIF89a" + Section(midiMarker, "inner") + "rest") +
+             Section(midiMarker, "outer"),
+         midiMarker, 5, "inner"},
+        // A byte of 0xFF must not be taken for the end of the file.
+        {"BytesAbove127AreOrdinaryBytes",
+         std::string(5000, '\xFF') + Section(gifMarker, "\xFF\x80"), gifMarker, 2, "\xFF\x80"},
+        {"ProgramsOwnMarkerStringsNeverMatch_Gif", markers + markers, gifMarker, 0, ""},
+        {"ProgramsOwnMarkerStringsNeverMatch_Wave", markers + markers, waveMarker, 0, ""},
+        {"ProgramsOwnMarkerStringsNeverMatch_Midi", markers + markers, midiMarker, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = FileOf(c.bytes);
+        EXPECT_EQ(FindPayloadSection(path.c_str(), c.marker), c.length);
+        EXPECT_NE(selfFile, nullptr);
+        if (c.length > 0) {
+            EXPECT_EQ(ReadFound(c.length), c.payload);
+        }
+        CloseSelfFile();
+    }
 }
 
 TEST_F(PayloadScanner, PayloadStarts21BytesAfterGifStarAnd22AfterSoundStars)
@@ -185,56 +256,6 @@ TEST_F(PayloadScanner, FindsWhatTakingBytesOneByOneFinds)
     scanWithSse2 = processorHasSse2;
 }
 
-TEST_F(PayloadScanner, StarDirectlyBeforeTheSectionsStarHidesIt)
-{
-    std::string path = FileOf(Filler(10) + "*" + Section(gifMarker, "abc"));
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
-
-    // The usual way it happens: a payload that ends in '*' right before the
-    // next section.
-    path = FileOf(Section(waveMarker, "data*") + Section(gifMarker, "abc"));
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
-    EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), 5);
-}
-
-// "*GIF" then '*' + tag + ':': the second '*' breaks the first match and is
-// consumed, so it cannot start the next one.
-TEST_F(PayloadScanner, ByteThatBreaksTheTagIsConsumed)
-{
-    std::string path = FileOf("*GIF" + Section(gifMarker, "abc"));
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
-
-    // Any other breaking byte: the search resumes right after it, at the '*'.
-    path = FileOf("*GIFX" + Section(gifMarker, "abc"));
-    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
-    ASSERT_EQ(length, 3);
-    EXPECT_EQ(ReadFound(length), "abc");
-}
-
-TEST_F(PayloadScanner, ByteInPlaceOfTheColonIsConsumed)
-{
-    std::string path = FileOf("*" + Tag(gifMarker) + Section(gifMarker, "abc"));
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
-
-    path = FileOf("*" + Tag(gifMarker) + ";" + Section(gifMarker, "abcd"));
-    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
-    ASSERT_EQ(length, 4);
-    EXPECT_EQ(ReadFound(length), "abcd");
-
-    // A tag cut short by a ':' does not count either.
-    path = FileOf("*" + Tag(waveMarker).substr(0, 10) + ":" + LengthField(1) + "x");
-    EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), 0);
-}
-
-TEST_F(PayloadScanner, SectionEndingAtEndOfFileReadsCompletely)
-{
-    const std::string payload = "MThd" + Filler(300, 5);
-    std::string path = FileOf(Filler(9) + Section(midiMarker, payload));
-    int32_t length = FindPayloadSection(path.c_str(), midiMarker);
-    ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
-    EXPECT_EQ(ReadFound(length), payload);
-}
-
 TEST_F(PayloadScanner, PayloadOneByteShortOfItsLengthIsNotRead)
 {
     const std::string payload = "MThd" + Filler(300, 5);
@@ -244,50 +265,6 @@ TEST_F(PayloadScanner, PayloadOneByteShortOfItsLengthIsNotRead)
     ASSERT_EQ(length, static_cast<int32_t>(payload.size()));
     MemoryBuffer buffer(length);
     EXPECT_FALSE(ReadPayload(buffer));
-}
-
-TEST_F(PayloadScanner, LengthZeroReadsAsAbsentWithTheFileStillOpen)
-{
-    std::string path = FileOf(Header(gifMarker, 0) + "GIF89a");
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), 0);
-    EXPECT_NE(selfFile, nullptr);
-}
-
-TEST_F(PayloadScanner, LengthsOf2To31OrMoreAreNegative)
-{
-    std::string path = FileOf(Header(gifMarker, 0x80000000u) + "GIF89a");
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), INT32_MIN);
-
-    path = FileOf(Header(gifMarker, 0xFFFFFFF0u) + "GIF89a");
-    EXPECT_EQ(FindPayloadSection(path.c_str(), gifMarker), -16);
-}
-
-TEST_F(PayloadScanner, LengthFieldCutOffByEndOfFileGivesMinusOne)
-{
-    for (size_t kept = 0; kept < 4; ++kept) {
-        SCOPED_TRACE(std::to_string(kept) + " bytes of the length field");
-        std::string path = FileOf(Filler(20) + "*" + Tag(waveMarker) + ":" +
-                                  LengthField(0x01010101).substr(0, kept));
-        EXPECT_EQ(FindPayloadSection(path.c_str(), waveMarker), -1);
-        EXPECT_NE(selfFile, nullptr);
-    }
-}
-
-TEST_F(PayloadScanner, FirstOccurrenceWins)
-{
-    std::string path = FileOf(Section(gifMarker, "first") + Section(gifMarker, "second!"));
-    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
-    ASSERT_EQ(length, 5);
-    EXPECT_EQ(ReadFound(length), "first");
-}
-
-TEST_F(PayloadScanner, MidiTagInsideGifPayloadIsTakenForTheMidiSection)
-{
-    std::string gif = "GIF89a" + Section(midiMarker, "inner") + "rest";
-    std::string path = FileOf(Section(gifMarker, gif) + Section(midiMarker, "outer"));
-    int32_t length = FindPayloadSection(path.c_str(), midiMarker);
-    ASSERT_EQ(length, 5);
-    EXPECT_EQ(ReadFound(length), "inner");
 }
 
 TEST_F(PayloadScanner, EachSearchStartsAtTheFileStartWhateverTheOrder)
@@ -300,27 +277,6 @@ TEST_F(PayloadScanner, EachSearchStartsAtTheFileStartWhateverTheOrder)
     EXPECT_EQ(ReadFound(2), "gg");
     EXPECT_EQ(FindPayloadSection(path.c_str(), midiMarker), 1);
     EXPECT_EQ(ReadFound(1), "m");
-}
-
-// A byte of 0xFF must not be taken for the end of the file.
-TEST_F(PayloadScanner, BytesAbove127AreOrdinaryBytes)
-{
-    std::string path = FileOf(std::string(5000, '\xFF') + Section(gifMarker, "\xFF\x80"));
-    int32_t length = FindPayloadSection(path.c_str(), gifMarker);
-    ASSERT_EQ(length, 2);
-    EXPECT_EQ(ReadFound(length), "\xFF\x80");
-}
-
-TEST_F(PayloadScanner, ProgramsOwnMarkerStringsNeverMatch)
-{
-    std::string markers;
-    for (const char* marker : {gifMarker, waveMarker, midiMarker})
-        markers.append(marker, std::strlen(marker) + 1);
-    std::string path = FileOf(markers + markers);
-    for (const char* marker : {gifMarker, waveMarker, midiMarker}) {
-        SCOPED_TRACE(marker);
-        EXPECT_EQ(FindPayloadSection(path.c_str(), marker), 0);
-    }
 }
 
 // This executable holds the marker strings; with no section appended it

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -169,50 +170,46 @@ TEST_F(FrameSchedulerTest, StepCancelsThePreviousTimerBeforeAnythingElse)
     EXPECT_EQ(1, currentFrameIndex);
 }
 
-TEST_F(FrameSchedulerTest, DelayZeroIsArmedAtTenMilliseconds)
+// Delays count hundredths of a second; the timer service's own range, when
+// it tells it, bounds the period armed.
+TEST_F(FrameSchedulerTest, DelaysAreArmedInMillisecondsWithinTheServiceRange)
 {
+    const struct {
+        const char* name;
+        uint32_t firstDelay, secondDelay;
+        UINT periodMax;
+        MMRESULT capsResult;
+        std::vector<std::string> armed;  // after one step per entry
+    } cases[] = {
+        {"DelayZeroIsArmedAtTenMilliseconds", 0, 0, 65535, TIMERR_NOERROR, {Armed(10)}},
+        {"LargestDelayIsArmedWhereTheServiceAllowsIt", 65535, 1, 1000000, TIMERR_NOERROR,
+         {Armed(655350)}},
+        {"DelayBeyondTheServiceMaximumIsArmedAtTheMaximum", 65535, 6553, 65535, TIMERR_NOERROR,
+         {Armed(65535), Armed(65530)}},
+        {"DelayJustBeyondTheServiceMaximumIsArmedAtTheMaximum", 6554, 1, 65535, TIMERR_NOERROR,
+         {Armed(65535)}},
+        {"DelayIsPassedOnWhenTheServiceRangeIsUnknown", 65535, 0, 65535, TIMERR_NOCANDO,
+         {Armed(655350), Armed(10)}},
+    };
     AddFrame(0, 0, 10, 10, 0, 1);
     AddFrame(0, 0, 10, 10, 0, 2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetFakeTimer();
+        ClearRecordedCalls();
+        currentFrameIndex = -1;
+        frames[0].delay = c.firstDelay;
+        frames[1].delay = c.secondDelay;
+        fakeTimer.periodMax = c.periodMax;
+        fakeTimer.capsResult = c.capsResult;
 
-    AdvanceFrame(window);
+        for (size_t step = 0; step < c.armed.size(); ++step)
+            AdvanceFrame(window);
 
-    EXPECT_TRUE(CallsMatch(RecordedCallsOf({"timeSetEvent"}), {Armed(10)}));
-    EXPECT_NE(0u, frameTimerId);
-}
-
-TEST_F(FrameSchedulerTest, LargestDelayIsArmedWhereTheServiceAllowsIt)
-{
-    AddFrame(0, 0, 10, 10, 65535, 1);
-    AddFrame(0, 0, 10, 10, 1, 2);
-    fakeTimer.periodMax = 1000000;
-
-    AdvanceFrame(window);
-
-    EXPECT_TRUE(CallsMatch(RecordedCallsOf({"timeSetEvent"}), {Armed(655350)}));
-}
-
-TEST_F(FrameSchedulerTest, DelayBeyondTheServiceMaximumIsArmedAtTheMaximum)
-{
-    AddFrame(0, 0, 10, 10, 65535, 1);
-    AddFrame(0, 0, 10, 10, 6553, 2);
-    fakeTimer.periodMax = 65535;
-
-    AdvanceFrame(window);
-    AdvanceFrame(window);
-
-    EXPECT_TRUE(CallsMatch(RecordedCallsOf({"timeSetEvent"}), {Armed(65535), Armed(65530)}));
-}
-
-TEST_F(FrameSchedulerTest, DelayIsPassedOnWhenTheServiceRangeIsUnknown)
-{
-    AddFrame(0, 0, 10, 10, 65535, 1);
-    AddFrame(0, 0, 10, 10, 0, 2);
-    fakeTimer.capsResult = TIMERR_NOCANDO;
-
-    AdvanceFrame(window);
-    AdvanceFrame(window);
-
-    EXPECT_TRUE(CallsMatch(RecordedCallsOf({"timeSetEvent"}), {Armed(655350), Armed(10)}));
+        EXPECT_TRUE(CallsMatch(RecordedCallsOf({"timeSetEvent"}), c.armed));
+        EXPECT_NE(0u, frameTimerId);
+        CancelFrameTimer();
+    }
 }
 
 TEST_F(FrameSchedulerTest, SingleFrameArmsNoTimer)
@@ -317,10 +314,11 @@ TEST_F(FrameSchedulerTest, FramesAreCopiedOpaquely)
         }
 }
 
-TEST(FrameTimer, CancelKillsOnceAndForgetsTheId)
+// The timer on its own, with the same fakes reset.
+using FrameTimer = FrameSchedulerTest;
+
+TEST_F(FrameTimer, CancelKillsOnceAndForgetsTheId)
 {
-    ResetFakeTimer();
-    ClearRecordedCalls();
     frameTimerId = 0x7123;
 
     CancelFrameTimer();
@@ -330,11 +328,8 @@ TEST(FrameTimer, CancelKillsOnceAndForgetsTheId)
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {Killed(0x7123)}));
 }
 
-TEST(FrameTimer, ArmingCancelsTheArmedTimerFirst)
+TEST_F(FrameTimer, ArmingCancelsTheArmedTimerFirst)
 {
-    ResetFakeTimer();
-    ResetFakeWindow();
-    ClearRecordedCalls();
     frameTimerId = 0x6001;
 
     ArmFrameTimer(250, window);
@@ -343,26 +338,17 @@ TEST(FrameTimer, ArmingCancelsTheArmedTimerFirst)
         Killed(0x6001), "timeGetDevCaps(8 bytes)", Armed(250),
     }));
     EXPECT_EQ(0x7001u, frameTimerId);
-    CancelFrameTimer();
 }
 
-TEST(FrameTimer, ExpiryPostsTimerMessageToTheUserValueWindow)
+TEST_F(FrameTimer, ExpiryPostsTimerMessageToTheUserValueWindow)
 {
-    ResetFakeWindow();
-    ClearRecordedCalls();
-
     FrameTimerProc(0x77, 0, reinterpret_cast<DWORD_PTR>(window), 0x55, 0x66);
 
     EXPECT_TRUE(CallsMatch(RecordedCalls(), {"PostMessageA(0x1234, 0x113, 0x77, 0x0)"}));
 }
 
-TEST(FrameTimer, ArmedCallbackPostsForTheWindowItWasArmedFor)
+TEST_F(FrameTimer, ArmedCallbackPostsForTheWindowItWasArmedFor)
 {
-    ResetFakeTimer();
-    ResetFakeWindow();
-    ClearRecordedCalls();
-    frameTimerId = 0;
-
     ArmFrameTimer(100, window);
     ASSERT_NE(nullptr, fakeTimer.lastCallback);
     fakeTimer.lastCallback(frameTimerId, 0, fakeTimer.lastUser, 0, 0);
@@ -370,5 +356,4 @@ TEST(FrameTimer, ArmedCallbackPostsForTheWindowItWasArmedFor)
     EXPECT_TRUE(CallsMatch(RecordedCallsOf({"PostMessageA"}), {
         "PostMessageA(0x1234, 0x113, 0x7001, 0x0)",
     }));
-    CancelFrameTimer();
 }
