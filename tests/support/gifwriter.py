@@ -68,22 +68,34 @@ def interlaced_order(height: int) -> List[int]:
     return order
 
 
+class CodePacker:
+    """Packs variable-width codes into bytes, lowest bit first."""
+
+    def __init__(self) -> None:
+        self.out = bytearray()
+        self.bit_buffer = 0
+        self.bit_count = 0
+
+    def emit(self, code: int, size: int) -> None:
+        self.bit_buffer |= code << self.bit_count
+        self.bit_count += size
+        while self.bit_count >= 8:
+            self.out.append(self.bit_buffer & 0xFF)
+            self.bit_buffer >>= 8
+            self.bit_count -= 8
+
+    def finish(self) -> bytes:
+        if self.bit_count:
+            self.out.append(self.bit_buffer & 0xFF)
+        return bytes(self.out)
+
+
 def lzw_encode(pixels: Sequence[int], min_code_size: int) -> bytes:
     """LZW-compresses indices into GIF code stream bytes (no sub-blocks)."""
     clear = 1 << min_code_size
     end = clear + 1
-    out = bytearray()
-    bit_buffer = 0
-    bit_count = 0
-
-    def emit(code: int, size: int) -> None:
-        nonlocal bit_buffer, bit_count
-        bit_buffer |= code << bit_count
-        bit_count += size
-        while bit_count >= 8:
-            out.append(bit_buffer & 0xFF)
-            bit_buffer >>= 8
-            bit_count -= 8
+    packer = CodePacker()
+    emit = packer.emit
 
     def fresh_table():
         return {(i,): i for i in range(clear)}
@@ -114,9 +126,7 @@ def lzw_encode(pixels: Sequence[int], min_code_size: int) -> bytes:
     if current:
         emit(table[current], code_size)
     emit(end, code_size)
-    if bit_count:
-        out.append(bit_buffer & 0xFF)
-    return bytes(out)
+    return packer.finish()
 
 
 def sub_blocks(data: bytes) -> bytes:
@@ -182,20 +192,12 @@ def solid_data(count: int, index: int, min_code_size: int) -> bytes:
     define), widening its codes and clearing as it would."""
     clear = 1 << min_code_size
     end = clear + 1
-    out = bytearray()
-    bit_buffer = 0
-    bit_count = 0
+    packer = CodePacker()
     code_size = min_code_size + 1
     next_code = end + 1
 
     def emit(code: int) -> None:
-        nonlocal bit_buffer, bit_count, code_size, next_code
-        bit_buffer |= code << bit_count
-        bit_count += code_size
-        while bit_count >= 8:
-            out.append(bit_buffer & 0xFF)
-            bit_buffer >>= 8
-            bit_count -= 8
+        packer.emit(code, code_size)
 
     def defined() -> None:
         # The decoder's side: one more entry, and wider codes once the
@@ -221,6 +223,4 @@ def solid_data(count: int, index: int, min_code_size: int) -> bytes:
             remaining -= run
             length += 1
     emit(end)
-    if bit_count:
-        out.append(bit_buffer & 0xFF)
-    return bytes(out)
+    return packer.finish()
