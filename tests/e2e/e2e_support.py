@@ -466,6 +466,14 @@ def close_with_alt_f4(player):
     keys("alt+F4")
 
 
+def click_close_box(session, window):
+    """Clicks the window's close box, found by hit-testing its caption."""
+    close_box = session.probe("hittest", window.hwnd, HTCLOSE)[0]
+    if "x" not in close_box:
+        raise Abort("no point of the caption hit-tests as the close box")
+    click(int(close_box["x"]), int(close_box["y"]))
+
+
 def park_mouse():
     """Moves the pointer to the screen's bottom-right corner, away from every
     window, so no hover effect changes a screenshot."""

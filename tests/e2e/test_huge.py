@@ -83,10 +83,7 @@ def body(checks, session):
                  "the player holds every frame: peak resident memory above 2.5 GiB",
                  peak, "> 2.5 GiB")
 
-    close_box = session.probe("hittest", window.hwnd, e2e.HTCLOSE)[0]
-    if "x" not in close_box:
-        raise e2e.Abort("no point of the caption hit-tests as the close box")
-    e2e.click(int(close_box["x"]), int(close_box["y"]))
+    e2e.click_close_box(session, window)
     checks.equal(player.wait(30), 0, "exit code after the close box")
 
 

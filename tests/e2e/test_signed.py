@@ -49,10 +49,7 @@ def body(checks, session):
     checks.equal(player.temp_files(), ["pavolin.mid", "pavolin.wav"],
                  "temporary sound files while playing")
 
-    close_box = session.probe("hittest", window.hwnd, e2e.HTCLOSE)[0]
-    if "x" not in close_box:
-        raise e2e.Abort("no point of the caption hit-tests as the close box")
-    e2e.click(int(close_box["x"]), int(close_box["y"]))
+    e2e.click_close_box(session, window)
     checks.equal(player.wait(15), 0, "exit code after the close box")
     checks.equal(player.temp_files(), [], "temporary files left after the close box")
 

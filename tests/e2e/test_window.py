@@ -276,10 +276,7 @@ def body(checks, session):
         if not wait_for_offset(checks, window, held, offset, what):
             break
 
-    close_box = session.probe("hittest", window.hwnd, e2e.HTCLOSE)[0]
-    if "x" not in close_box:
-        raise e2e.Abort("no point of the caption hit-tests as the close box")
-    e2e.click(int(close_box["x"]), int(close_box["y"]))
+    e2e.click_close_box(session, window)
     code = player.wait(15)
     checks.equal(code, 0, "exit code after the close box")
     checks.equal(player.temp_files(), [], "temporary files left after the close box")
